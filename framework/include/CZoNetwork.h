@@ -1,0 +1,58 @@
+// CZoNetwork: a connection that carries whole messages.
+//
+// Each message travels as one frame: a 4-byte big-endian payload length and
+// the message's XML (docs/PROTOCOL.md). Time limits are in seconds; -1 means
+// no limit. A send or receive that runs out of time returns success with the
+// time-out flag set; a failure returns an error. After a failure (peer closed,
+// garbage, an oversized frame, a time-out mid-frame) the connection is not
+// good any more and every later call fails at once. No SIGPIPE is raised.
+#pragma once
+
+#include "CNMessageBase.h"
+#include "CYbError.h"
+#include "ZoTypes.h"
+
+#include <memory>
+#include <string>
+
+namespace zo {
+class Transport;
+struct DecodeLimits;
+}
+
+class CZoNetwork {
+public:
+    CZoNetwork();
+    ~CZoNetwork();
+
+    CZoNetwork(const CZoNetwork&) = delete;
+    CZoNetwork& operator=(const CZoNetwork&) = delete;
+
+    // Sends `message`. `options` is reserved (0).
+    CYbError SendXMLMessage(CNMessageBase& message, unsigned int options, int timeoutSec, bool& timedOut);
+
+    // Receives one message; on success `message` points to a new message that
+    // the caller owns (delete). `outValue` receives the frame's payload size
+    // when not null; `header`, when not null, is zeroed.
+    CYbError ReceiveXMLMessage(unsigned long* outValue, CNMessageBase*& message,
+                               zosHostProtocolHeader* header, unsigned int options, int timeoutSec,
+                               bool& timedOut);
+
+    // Non-zero while the connection can carry messages.
+    int IsConnectionGood();
+
+    // Framework side: the launcher and the service listener attach connections.
+    // Connects to "unix:PATH", "tcp:HOST:PORT" or "inproc:NAME".
+    CYbError Connect(const std::string& endpoint, int timeoutSec);
+    void Adopt(std::unique_ptr<zo::Transport> transport);
+    void Close();
+    const std::string& Endpoint() const { return m_endpoint; }
+    void SetLimits(const zo::DecodeLimits& limits);
+
+private:
+    std::unique_ptr<zo::Transport> m_transport;
+    std::unique_ptr<zo::DecodeLimits> m_limits;
+    std::string m_endpoint;
+    std::string m_sendBuffer;     // reused: one frame is encoded here per send
+    std::string m_receiveBuffer;  // reused: payload of the last frame
+};

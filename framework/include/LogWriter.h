@@ -1,0 +1,46 @@
+// Logging: the process-wide log writer and its interface.
+//
+// A line of level L is meant to be written only when GetLevel() >= L; callers
+// test the gate themselves (the writer writes what it is given). Levels:
+// -1 failures, 0 details, 1 successes and notices, 2 tracing.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdarg>
+
+class CLogWriterInterface {
+public:
+    virtual ~CLogWriterInterface() = default;
+    // One log line. `function` and `line` say where it comes from; `arg1` and
+    // `arg2` are reserved (always 0 from the library).
+    virtual void Write(int level, const char* function, int line, int arg1, int arg2,
+                       const char* format, ...) __attribute__((format(printf, 7, 8))) = 0;
+    virtual int GetLevel() = 0;
+};
+
+// The process's log writer. Initialised to a StderrLogWriter; a host or a
+// test installs its own before calling into the library.
+extern boost::shared_ptr<CLogWriterInterface> g_ptrLogWriter;
+
+// The default writer: one line per call on standard error,
+//   "2026-12-09T10:01:02.123Z L1 <function>:<line> <text>"
+// Its level comes from ZO_LOG_LEVEL, else [Log] Level in the configuration,
+// else 0. Thread-safe: a line is written with one write(2).
+class StderrLogWriter : public CLogWriterInterface {
+public:
+    StderrLogWriter();
+    explicit StderrLogWriter(int level);
+    void Write(int level, const char* function, int line, int arg1, int arg2,
+               const char* format, ...) override __attribute__((format(printf, 7, 8)));
+    int GetLevel() override;
+    void SetLevel(int level);
+
+private:
+    volatile int m_level;
+};
+
+// Formats printf-style into a std::string, any length.
+#include <string>
+std::string ZoFormatV(const char* format, va_list args);
+std::string ZoFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,14 @@
+// Bounds on what a peer can make us decode.
+#pragma once
+
+#include <cstddef>
+
+namespace zo {
+
+struct DecodeLimits {
+    size_t maxFrameBytes = 16u << 20;   // payload of one frame
+    unsigned maxDepth = 16;             // nesting of objects
+    size_t maxFields = 1u << 20;        // fields and list elements in one message, all levels
+};
+
+}  // namespace zo

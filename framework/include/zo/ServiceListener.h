@@ -1,0 +1,67 @@
+// ServiceListener: the service side of on-demand connections.
+//
+// Listens on "unix:PATH" (socket 0600 in a 0700 folder) or "tcp:HOST:PORT"
+// (loopback unless configured otherwise), accepts connections, and serves
+// each on its own thread: frames are read with a deadline, decoded within
+// limits and handed to the handler, whose answer is sent back. The first
+// message of every connection must be a CNSession::ValidateODSSessionReq
+// carrying the session identifier; later ones are answered by the listener
+// itself as well. On a unix socket the peer must run as the same user (or
+// root). A frame that cannot be decoded is answered with a protocol-error
+// message and the connection is closed.
+#pragma once
+
+#include "../CNMessageBase.h"
+#include "../CYbError.h"
+#include "Limits.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zo {
+
+struct PeerInfo {
+    int pid = -1;
+    int uid = -1;
+    std::string address;  // "unix" or "HOST:PORT"
+};
+
+struct ListenerOptions {
+    std::string endpoint;            // unix:PATH or tcp:HOST:PORT (port 0 picks one)
+    std::string sessionId;           // empty: no session check (only for tests)
+    int maxConnections = 256;
+    int frameDeadlineSec = 30;       // a frame begun must be complete within this
+    int idleExitSec = 0;             // exit Run() after this long without connections; 0 never
+    DecodeLimits limits;
+    std::string readyFile;           // touched once listening (optional)
+    int readyFd = -1;                // "R" written and closed once listening (optional)
+};
+
+// Answers one decoded request. Must always return a message (never null).
+using RequestHandler = std::function<std::unique_ptr<CNMessageBase>(const CNMessageBase& request,
+                                                                    const PeerInfo& peer)>;
+
+class ServiceListener {
+public:
+    ServiceListener(ListenerOptions options, RequestHandler handler);
+    ~ServiceListener();  // stops and joins every connection thread
+
+    // Binds and listens; afterwards BoundEndpoint() holds the real address.
+    CYbError Start();
+    // Accepts and serves until Stop() or the idle time runs out.
+    void Run();
+    // Thread-safe and async-signal-safe.
+    void Stop();
+
+    std::string BoundEndpoint() const;
+    int ActiveConnections() const;
+    long ServedRequests() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace zo
