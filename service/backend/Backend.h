@@ -1,0 +1,92 @@
+// Backend: what makes the inventory real on a fabric.
+//
+// The inventory (SQLite) is the source of truth; a backend only mirrors it.
+// Each mutation runs inside the inventory's transaction: the records are
+// written, the backend is asked to carry the change out, and only when it
+// succeeds is the transaction committed (a refusal rolls it back, so the
+// inventory never holds what the fabric refused). Start and Resync bring the
+// fabric in line with a whole snapshot, which mends anything a crash between
+// a backend call and its commit left behind.
+//
+// Calls are serialised by the service (one mutation at a time); a backend
+// must answer every call within its own time limits and never hang.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zoscsi {
+
+struct TargetRecord {
+    std::string name;    // validated, lower case
+    std::string params;  // as the client sent it (may be empty)
+    int64_t created = 0;
+};
+
+struct LunRecord {
+    std::string target;
+    int32_t id = 0;
+    std::string name;        // the service's name for the LUN
+    uint64_t sizeBytes = 0;
+    uint32_t setting = 0;    // the client's lunSetting, kept as given
+    std::string options;     // the option text it was created with
+    bool open = true;        // false after a close: not exported, data kept
+    int64_t created = 0;     // seconds since the epoch
+};
+
+struct MappingRecord {
+    std::string target;
+    int32_t lun = 0;
+    std::string host;  // initiator name, as sent
+};
+
+struct InventorySnapshot {
+    std::vector<TargetRecord> targets;
+    std::vector<LunRecord> luns;
+    std::vector<MappingRecord> mappings;
+};
+
+// Outcome of a backend call: ok, or a failure with the backend's own text
+// (answered to the client with the backend-failure error number).
+struct BackendStatus {
+    bool ok = true;
+    std::string text;
+
+    static BackendStatus Ok() { return {}; }
+    static BackendStatus Fail(std::string why) { return {false, std::move(why)}; }
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    virtual const char* Name() const = 0;
+
+    // Brings the fabric up for `fabric` (1: iSCSI) and in line with `inventory`.
+    virtual BackendStatus Start(uint32_t fabric, const InventorySnapshot& inventory) = 0;
+    // Brings a running fabric in line with `inventory` again (reload).
+    virtual BackendStatus Resync(const InventorySnapshot& inventory) = 0;
+
+    virtual BackendStatus CreateTarget(const TargetRecord& target) = 0;
+    virtual BackendStatus DeleteTarget(const TargetRecord& target) = 0;
+    // Allocates the LUN's data and exports it (the record says open).
+    virtual BackendStatus CreateLun(const LunRecord& lun) = 0;
+    // Exports a closed LUN again, with its data.
+    virtual BackendStatus OpenLun(const LunRecord& lun) = 0;
+    // Stops exporting; the data stays.
+    virtual BackendStatus CloseLun(const LunRecord& lun) = 0;
+    // Stops exporting and removes the data.
+    virtual BackendStatus DeleteLun(const LunRecord& lun) = 0;
+    // `hostsAfter`: every host the LUN is mapped to once the change is made.
+    virtual BackendStatus MapHost(const LunRecord& lun, const std::string& host,
+                                  const std::vector<std::string>& hostsAfter) = 0;
+    virtual BackendStatus UnmapHost(const LunRecord& lun, const std::string& host,
+                                    const std::vector<std::string>& hostsAfter) = 0;
+
+    // Called once at shutdown.
+    virtual void Stop() = 0;
+};
+
+}  // namespace zoscsi
