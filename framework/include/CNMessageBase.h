@@ -9,6 +9,10 @@
 // Reads of absent fields are defined: getint64 gives 0, getstring and
 // getstringByRef give the empty string, getliststring and a reading
 // getObjectAccessor give null. FindField() tells presence and kind.
+//
+// Fields live in a vector: a reference from getstringByRef or a pointer from
+// getliststring stays valid until a field is next added to the same message
+// (nested objects are separate allocations and never move).
 #pragma once
 
 #include <atomic>

@@ -29,5 +29,6 @@ private:
     int m_level;
     const char* m_function;
     unsigned int m_line;
+    bool m_entered;  // the entry line was written, so the exit line will be
     std::chrono::steady_clock::time_point m_start;
 };

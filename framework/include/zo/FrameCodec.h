@@ -27,7 +27,8 @@ FrameStatus ParseFrame(const char* data, size_t size, size_t maxPayload, FrameVi
 // The payload length announced by a complete header.
 uint32_t FrameLength(const char* header);
 
-// Appends header and payload to `out`.
+// Appends header and payload to `out`. `size` must fit the 32-bit length
+// (callers keep payloads within DecodeLimits::maxFrameBytes).
 void AppendFrame(std::string& out, const char* payload, size_t size);
 
 }  // namespace zo

@@ -1,0 +1,14 @@
+// The private detail behind a CYbError, shared by all its copies.
+#pragma once
+
+#include "CYbError.h"
+
+#include <string>
+#include <vector>
+
+struct FXErrorPrivate {
+    unsigned int code = 0;
+    FXErrorSpace space = FXErrorSpace::Host;
+    std::string message;
+    std::vector<FXTrailFrame> trail;  // oldest first
+};

@@ -1,0 +1,600 @@
+#include "zo/XmlCodec.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <utility>
+
+// The wire format is described in docs/PROTOCOL.md; keep the two in step.
+namespace zo {
+namespace {
+
+constexpr const char* kRootName = "msg";
+
+// ---------------------------------------------------------------- encoding
+
+enum class TextForm { Plain, Escaped, Hex };
+
+// Length of the valid UTF-8 sequence at p (of an XML 1.0 Char), else 0.
+size_t Utf8CharLength(const unsigned char* p, const unsigned char* end) {
+    const unsigned char c = p[0];
+    auto cont = [&](size_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        if (c == 0xE0 && p[1] < 0xA0) return 0;                   // overlong
+        if (c == 0xED && p[1] >= 0xA0) return 0;                  // surrogates
+        if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        if (c == 0xF0 && p[1] < 0x90) return 0;  // overlong
+        if (c == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+// Plain: the bytes go out as they are. Escaped: as they are but for & < >.
+// Hex: not valid UTF-8, or holds a character XML 1.0 cannot carry, or a CR
+// (which XML processors are free to normalise away).
+TextForm Classify(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    TextForm form = TextForm::Plain;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            if (c < 0x20 && c != '\t' && c != '\n') return TextForm::Hex;
+            if (c == '&' || c == '<' || c == '>') form = TextForm::Escaped;
+            ++p;
+            continue;
+        }
+        size_t n = Utf8CharLength(p, end);
+        if (n == 0) return TextForm::Hex;
+        p += n;
+    }
+    return form;
+}
+
+void AppendEscaped(std::string& out, const std::string& text) {
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* entity;
+        switch (text[i]) {
+            case '&': entity = "&amp;"; break;
+            case '<': entity = "&lt;"; break;
+            case '>': entity = "&gt;"; break;
+            default: continue;
+        }
+        out.append(text, start, i - start);
+        out += entity;
+        start = i + 1;
+    }
+    out.append(text, start, std::string::npos);
+}
+
+void AppendHex(std::string& out, const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    size_t at = out.size();
+    out.resize(at + 2 * bytes.size());
+    char* w = &out[at];
+    for (unsigned char c : bytes) {
+        *w++ = kDigits[c >> 4];
+        *w++ = kDigits[c & 0xF];
+    }
+}
+
+template <typename T>
+void AppendNumber(std::string& out, T value, int base = 10) {
+    char buffer[24];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, base);
+    out.append(buffer, result.ptr);
+}
+
+// Element content of a string: text when XML can carry it, else hex with x="1".
+// `out` ends inside the start tag; this closes it (or makes it empty).
+void AppendStringBody(std::string& out, const std::string& value, const char* closeTag) {
+    if (value.empty()) {
+        out += "/>";
+        return;
+    }
+    switch (Classify(value)) {
+        case TextForm::Plain:
+            out += '>';
+            out += value;
+            break;
+        case TextForm::Escaped:
+            out += '>';
+            AppendEscaped(out, value);
+            break;
+        case TextForm::Hex:
+            out += " x=\"1\">";
+            AppendHex(out, value);
+            break;
+    }
+    out += closeTag;
+}
+
+void AppendFieldHead(std::string& out, char tag, const CNField& field) {
+    out += '<';
+    out += tag;
+    out += " p1=\"";
+    AppendNumber(out, field.pairFirst);
+    out += "\" p2=\"";
+    AppendNumber(out, field.pairSecond);
+    out += "\" t=\"";
+    AppendNumber(out, field.typeKey, 16);
+    out += "\" k=\"";
+    AppendNumber(out, field.fieldKey, 16);
+    out += '"';
+}
+
+void EncodeFields(const CNMessageBase& message, std::string& out) {
+    for (const CNField& field : message.Fields()) {
+        switch (field.kind) {
+            case CNFieldKind::Int64:
+                AppendFieldHead(out, 'i', field);
+                out += " v=\"";
+                AppendNumber(out, field.i64);
+                out += "\"/>";
+                break;
+            case CNFieldKind::String:
+                AppendFieldHead(out, 's', field);
+                AppendStringBody(out, field.str, "</s>");
+                break;
+            case CNFieldKind::StringList:
+                AppendFieldHead(out, 'l', field);
+                if (field.list.empty()) {
+                    out += "/>";
+                    break;
+                }
+                out += '>';
+                for (const std::string& item : field.list) {
+                    out += "<e";
+                    AppendStringBody(out, item, "</e>");
+                }
+                out += "</l>";
+                break;
+            case CNFieldKind::Object: {
+                AppendFieldHead(out, 'o', field);
+                const CNMessageBase* object = field.object.get();
+                out += " g=\"";
+                AppendNumber(out, object ? object->Group() : 0);
+                out += "\" id=\"";
+                AppendNumber(out, object ? object->Id() : 0);
+                out += '"';
+                if (!object || object->Fields().empty()) {
+                    out += "/>";
+                    break;
+                }
+                out += '>';
+                EncodeFields(*object, out);
+                out += "</o>";
+                break;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- decoding
+
+// The five predefined entities and character references of XML Chars are the
+// only references allowed; anything else (an undeclared entity, &#0;) is
+// refused rather than passed through or truncated.
+bool CheckReferences(const char* data, size_t size, std::string& error) {
+    const char* end = data + size;
+    for (const char* p = static_cast<const char*>(std::memchr(data, '&', size)); p;
+         p = static_cast<const char*>(std::memchr(p + 1, '&', static_cast<size_t>(end - p - 1)))) {
+        const char* semi = static_cast<const char*>(std::memchr(p, ';', std::min<size_t>(12, end - p)));
+        bool ok = false;
+        if (semi) {
+            const std::string_view name(p + 1, static_cast<size_t>(semi - p - 1));
+            if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") {
+                ok = true;
+            } else if (name.size() >= 2 && name[0] == '#') {
+                const bool hex = name[1] == 'x';
+                const char* first = name.data() + (hex ? 2 : 1);
+                unsigned long cp = 0;
+                auto r = std::from_chars(first, name.data() + name.size(), cp, hex ? 16 : 10);
+                ok = r.ec == std::errc() && r.ptr == name.data() + name.size() && first != r.ptr &&
+                     (cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+                      (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF));
+            }
+        }
+        if (!ok) {
+            error = "undefined entity or bad character reference at byte " + std::to_string(p - data);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsBlank(const char* text) {
+    for (; *text; ++text)
+        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
+    return true;
+}
+
+template <typename T>
+bool ParseNumber(const char* text, T& value, int base = 10) {
+    const char* end = text + std::strlen(text);
+    auto r = std::from_chars(text, end, value, base);
+    return r.ec == std::errc() && r.ptr == end && text != end;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+class Decoder {
+public:
+    Decoder(const DecodeLimits& limits, std::string& error) : m_limits(limits), m_error(error) {}
+
+    std::unique_ptr<CNMessageBase> Root(pugi::xml_node root) {
+        if (std::strcmp(root.name(), kRootName) != 0) return Fail("root element is <" + std::string(root.name()) +
+                                                                  ">, expected <" + kRootName + ">");
+        const char* version = nullptr;
+        const char* group = nullptr;
+        const char* id = nullptr;
+        for (pugi::xml_attribute a = root.first_attribute(); a; a = a.next_attribute()) {
+            const char* name = a.name();
+            if (std::strcmp(name, "v") == 0) version = a.value();
+            else if (std::strcmp(name, "g") == 0) group = a.value();
+            else if (std::strcmp(name, "id") == 0) id = a.value();
+        }
+        int v = 0;
+        if (!version) return Fail("no protocol version on <msg>");
+        if (!ParseNumber(version, v) || v != kProtocolVersion)
+            return Fail("unsupported protocol version \"" + std::string(version) + "\" (this side speaks " +
+                        std::to_string(kProtocolVersion) + ")");
+        int g = 0, i = 0;
+        if (!group || !ParseNumber(group, g) || !id || !ParseNumber(id, i))
+            return Fail("missing or bad message type (g, id) on <msg>");
+        auto message = std::make_unique<CNMessageBase>(g, i);
+        if (!Fields(root, *message, 0)) return nullptr;
+        return message;
+    }
+
+private:
+    std::nullptr_t Fail(std::string why) {
+        m_error = std::move(why);
+        return nullptr;
+    }
+
+    bool Error(std::string why) {
+        m_error = std::move(why);
+        return false;
+    }
+
+    bool Count() {
+        if (++m_fields <= m_limits.maxFields) return true;
+        return Error("more than " + std::to_string(m_limits.maxFields) + " fields in one message");
+    }
+
+    // Text of a string element (<s> or <e>), hex-decoded when x="1".
+    bool Text(pugi::xml_node node, bool hex, std::string& out) {
+        pugi::xml_node child = node.first_child();
+        if (child && !child.next_sibling() && child.type() == pugi::node_pcdata) {
+            out.assign(child.value());
+        } else {
+            for (; child; child = child.next_sibling()) {
+                if (child.type() != pugi::node_pcdata && child.type() != pugi::node_cdata)
+                    return Error(std::string("element inside <") + node.name() + ">");
+                out.append(child.value());
+            }
+        }
+        if (!hex) return true;
+        if (out.size() % 2 != 0) return Error("hex string of odd length");
+        for (size_t i = 0; i < out.size(); i += 2) {
+            int hi = HexDigit(out[i]), lo = HexDigit(out[i + 1]);
+            if (hi < 0 || lo < 0) return Error("bad hex digit in hex string");
+            out[i / 2] = static_cast<char>((hi << 4) | lo);
+        }
+        out.resize(out.size() / 2);
+        return true;
+    }
+
+    bool Fields(pugi::xml_node parent, CNMessageBase& message, unsigned depth) {
+        std::vector<CNField>& fields = message.MutableFields();
+        for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+            if (node.type() != pugi::node_element) {
+                if (node.type() == pugi::node_pcdata && IsBlank(node.value())) continue;
+                return Error(std::string("unexpected text inside <") + parent.name() + ">");
+            }
+            const char* tag = node.name();
+            CNFieldKind kind;
+            if (tag[0] != '\0' && tag[1] == '\0' && tag[0] == 'i') kind = CNFieldKind::Int64;
+            else if (tag[0] == 's' && tag[1] == '\0') kind = CNFieldKind::String;
+            else if (tag[0] == 'l' && tag[1] == '\0') kind = CNFieldKind::StringList;
+            else if (tag[0] == 'o' && tag[1] == '\0') kind = CNFieldKind::Object;
+            else return Error("unknown element <" + std::string(tag) + "> inside <" + parent.name() + ">");
+            if (!Count()) return false;
+
+            const char *p1 = nullptr, *p2 = nullptr, *t = nullptr, *k = nullptr, *v = nullptr, *x = nullptr,
+                       *g = nullptr, *id = nullptr;
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+                const char* name = a.name();
+                if (name[0] == '\0') continue;
+                if (name[1] == '\0') {
+                    switch (name[0]) {
+                        case 't': t = a.value(); break;
+                        case 'k': k = a.value(); break;
+                        case 'v': v = a.value(); break;
+                        case 'x': x = a.value(); break;
+                        case 'g': g = a.value(); break;
+                        default: break;
+                    }
+                } else if (name[2] == '\0') {
+                    if (name[0] == 'p' && name[1] == '1') p1 = a.value();
+                    else if (name[0] == 'p' && name[1] == '2') p2 = a.value();
+                    else if (name[0] == 'i' && name[1] == 'd') id = a.value();
+                }
+            }
+            fields.emplace_back();
+            CNField& field = fields.back();
+            field.kind = kind;
+            if (!t || !ParseNumber(t, field.typeKey, 16) || !k || !ParseNumber(k, field.fieldKey, 16))
+                return Error(std::string("missing or bad type key or field key on <") + tag + ">");
+            if ((p1 && !ParseNumber(p1, field.pairFirst)) || (p2 && !ParseNumber(p2, field.pairSecond)))
+                return Error(std::string("bad field pair on <") + tag + ">");
+            const bool hex = x && std::strcmp(x, "1") == 0;
+
+            switch (kind) {
+                case CNFieldKind::Int64:
+                    if (!v || !ParseNumber(v, field.i64)) return Error("missing or bad value on <i>");
+                    break;
+                case CNFieldKind::String:
+                    if (!Text(node, hex, field.str)) return false;
+                    break;
+                case CNFieldKind::StringList:
+                    for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
+                        if (item.type() != pugi::node_element) {
+                            if (item.type() == pugi::node_pcdata && IsBlank(item.value())) continue;
+                            return Error("unexpected text inside <l>");
+                        }
+                        if (std::strcmp(item.name(), "e") != 0)
+                            return Error("unknown element <" + std::string(item.name()) + "> inside <l>");
+                        if (!Count()) return false;
+                        pugi::xml_attribute ix = item.attribute("x");
+                        field.list.emplace_back();
+                        if (!Text(item, ix && std::strcmp(ix.value(), "1") == 0, field.list.back())) return false;
+                    }
+                    break;
+                case CNFieldKind::Object: {
+                    int group = 0, objectId = 0;
+                    if (!g || !ParseNumber(g, group) || !id || !ParseNumber(id, objectId))
+                        return Error("missing or bad object type (g, id) on <o>");
+                    // Checked before descending: the walk's own depth is bounded.
+                    if (depth + 1 > m_limits.maxDepth)
+                        return Error("objects nested deeper than " + std::to_string(m_limits.maxDepth));
+                    field.object = std::make_unique<CNMessageBase>(group, objectId);
+                    if (!Fields(node, *field.object, depth + 1)) return false;
+                    break;
+                }
+            }
+        }
+        return Unique(fields);
+    }
+
+    // A field key appears once per message level.
+    bool Unique(const std::vector<CNField>& fields) {
+        auto duplicate = [this](const CNField& f) {
+            return Error("field " + std::to_string(f.typeKey) + "/" + std::to_string(f.fieldKey) + " appears twice");
+        };
+        if (fields.size() <= 16) {
+            for (size_t i = 1; i < fields.size(); ++i)
+                for (size_t j = 0; j < i; ++j)
+                    if (fields[i].typeKey == fields[j].typeKey && fields[i].fieldKey == fields[j].fieldKey)
+                        return duplicate(fields[i]);
+            return true;
+        }
+        std::vector<std::pair<unsigned long, unsigned int>> keys;
+        keys.reserve(fields.size());
+        for (const CNField& f : fields) keys.emplace_back(f.typeKey, f.fieldKey);
+        std::sort(keys.begin(), keys.end());
+        auto at = std::adjacent_find(keys.begin(), keys.end());
+        if (at == keys.end()) return true;
+        for (const CNField& f : fields)
+            if (f.typeKey == at->first && f.fieldKey == at->second) return duplicate(f);
+        return false;
+    }
+
+    const DecodeLimits& m_limits;
+    std::string& m_error;
+    size_t m_fields = 0;
+};
+
+// The parse buffer of this thread: pugixml parses in place, so the input is
+// copied once into storage that is reused from call to call.
+std::string& ParseBuffer() {
+    thread_local std::string buffer;
+    return buffer;
+}
+
+constexpr size_t kKeptBufferBytes = 1u << 20;
+
+}  // namespace
+
+void EncodeMessage(const CNMessageBase& message, std::string& out) {
+    out += "<msg v=\"";
+    AppendNumber(out, kProtocolVersion);
+    out += "\" g=\"";
+    AppendNumber(out, message.Group());
+    out += "\" id=\"";
+    AppendNumber(out, message.Id());
+    out += '"';
+    if (message.Fields().empty()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    EncodeFields(message, out);
+    out += "</msg>";
+}
+
+std::unique_ptr<CNMessageBase> DecodeMessage(const char* data, size_t size, const DecodeLimits& limits,
+                                             std::string& error) {
+    try {
+        if (size == 0) {
+            error = "empty message";
+            return nullptr;
+        }
+        if (size > limits.maxFrameBytes) {
+            error = "message of " + std::to_string(size) + " bytes exceeds the limit of " +
+                    std::to_string(limits.maxFrameBytes) + " bytes";
+            return nullptr;
+        }
+        if (const void* nul = std::memchr(data, '\0', size)) {
+            error = "NUL byte in XML at byte " + std::to_string(static_cast<const char*>(nul) - data);
+            return nullptr;
+        }
+        // Every element costs at least one '<', so this bounds what the parser
+        // allocates by the field limit, not only by the frame size.
+        const size_t tags = static_cast<size_t>(std::count(data, data + size, '<'));
+        if (tags / 2 > limits.maxFields + 1) {
+            error = "more than " + std::to_string(limits.maxFields) + " fields in one message";
+            return nullptr;
+        }
+        if (!CheckReferences(data, size, error)) return nullptr;
+
+        std::string& buffer = ParseBuffer();
+        buffer.assign(data, size);
+        pugi::xml_document document;
+        const unsigned options = pugi::parse_escapes | pugi::parse_ws_pcdata_single | pugi::parse_cdata |
+                                 pugi::parse_doctype;
+        pugi::xml_parse_result parsed = document.load_buffer_inplace(&buffer[0], size, options, pugi::encoding_utf8);
+        std::unique_ptr<CNMessageBase> message;
+        if (!parsed) {
+            error = "malformed XML at byte " + std::to_string(parsed.offset) + ": " + parsed.description();
+        } else {
+            pugi::xml_node root;
+            bool ok = true;
+            for (pugi::xml_node node = document.first_child(); node && ok; node = node.next_sibling()) {
+                switch (node.type()) {
+                    case pugi::node_doctype:
+                        error = "DOCTYPE is not allowed";
+                        ok = false;
+                        break;
+                    case pugi::node_element:
+                        if (root) {
+                            error = "more than one root element";
+                            ok = false;
+                        }
+                        root = node;
+                        break;
+                    case pugi::node_pcdata:
+                    case pugi::node_cdata:
+                        if (!IsBlank(node.value())) {
+                            error = "text outside the root element";
+                            ok = false;
+                        }
+                        break;
+                    default:
+                        break;
+                }
+            }
+            if (ok && !root) {
+                error = "no root element";
+                ok = false;
+            }
+            if (ok) {
+                Decoder decoder(limits, error);
+                message = decoder.Root(root);
+            }
+        }
+        document.reset();
+        if (buffer.capacity() > kKeptBufferBytes) std::string().swap(buffer);
+        return message;
+    } catch (const std::exception& e) {
+        error = std::string("cannot decode message: ") + e.what();
+        return nullptr;
+    }
+}
+
+namespace {
+
+void DescribeText(std::string& out, const std::string& text) {
+    constexpr size_t kShown = 80;
+    out += '"';
+    for (size_t i = 0; i < text.size() && i < kShown; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            static const char kDigits[] = "0123456789abcdef";
+            out += "\\x";
+            out += kDigits[c >> 4];
+            out += kDigits[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (text.size() > kShown) out += "...(" + std::to_string(text.size()) + " bytes)";
+    out += '"';
+}
+
+void Describe(std::string& out, const CNMessageBase& message, unsigned depth) {
+    out += "msg ";
+    AppendNumber(out, message.Group());
+    out += '/';
+    AppendNumber(out, message.Id());
+    out += " {";
+    if (depth > 32) {
+        out += "...}";
+        return;
+    }
+    bool first = true;
+    for (const CNField& field : message.Fields()) {
+        if (!first) out += ", ";
+        first = false;
+        out += '(';
+        AppendNumber(out, field.pairFirst);
+        out += ',';
+        AppendNumber(out, field.pairSecond);
+        out += ") ";
+        AppendNumber(out, field.typeKey, 16);
+        out += '/';
+        AppendNumber(out, field.fieldKey, 16);
+        out += '=';
+        switch (field.kind) {
+            case CNFieldKind::Int64: AppendNumber(out, field.i64); break;
+            case CNFieldKind::String: DescribeText(out, field.str); break;
+            case CNFieldKind::StringList: {
+                out += '[';
+                for (size_t i = 0; i < field.list.size(); ++i) {
+                    if (i) out += ", ";
+                    if (i == 16) {
+                        out += "...(" + std::to_string(field.list.size()) + " items)";
+                        break;
+                    }
+                    DescribeText(out, field.list[i]);
+                }
+                out += ']';
+                break;
+            }
+            case CNFieldKind::Object:
+                if (field.object) Describe(out, *field.object, depth + 1);
+                else out += "null";
+                break;
+        }
+    }
+    out += '}';
+}
+
+}  // namespace
+
+std::string DescribeMessage(const CNMessageBase& message) {
+    std::string out;
+    Describe(out, message, 0);
+    return out;
+}
+
+}  // namespace zo
