@@ -8,11 +8,14 @@
 // fabric in line with a whole snapshot, which mends anything a crash between
 // a backend call and its commit left behind.
 //
-// Calls are serialised by the service (one mutation at a time); a backend
-// must answer every call within its own time limits and never hang.
+// Calls are serialised by the service (one mutation at a time, and Start,
+// Resync and Stop under the same lock); a backend must answer every call
+// within its own time limits and never hang. Listings never reach a backend.
+// A backend is made by name through MakeBackend (BackendFactory.h).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,8 +30,8 @@ struct TargetRecord {
 
 struct LunRecord {
     std::string target;
-    int32_t id = 0;
-    std::string name;        // the service's name for the LUN
+    int32_t id = 0;          // 1..kMaxLunId, lowest free in its target at creation
+    std::string name;        // the service's name for the LUN: "<target>:lun<id>"
     uint64_t sizeBytes = 0;
     uint32_t setting = 0;    // the client's lunSetting, kept as given
     std::string options;     // the option text it was created with
@@ -58,6 +61,14 @@ struct BackendStatus {
     static BackendStatus Fail(std::string why) { return {false, std::move(why)}; }
 };
 
+// What a backend learns about its instance when it is made.
+struct BackendContext {
+    std::string clientName;  // the client name this instance serves
+    std::string dataDir;     // STATE/<client>: the backend may keep its files here (0700)
+    // Reads a key of the [ZoScsiSrv] configuration section; false when absent.
+    std::function<bool(const std::string& key, std::string& value)> setting;
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -65,6 +76,9 @@ public:
     virtual const char* Name() const = 0;
 
     // Brings the fabric up for `fabric` (1: iSCSI) and in line with `inventory`.
+    // Called when the service starts (before it listens) and again for every
+    // StartScsiService request, so it must be idempotent. Until a Start has
+    // succeeded the service calls it again before the next mutation.
     virtual BackendStatus Start(uint32_t fabric, const InventorySnapshot& inventory) = 0;
     // Brings a running fabric in line with `inventory` again (reload).
     virtual BackendStatus Resync(const InventorySnapshot& inventory) = 0;

@@ -1,0 +1,23 @@
+// BackendFactory: backends by name.
+//
+// Each backend offers one maker function; the table in BackendFactory.cpp
+// lists them, so adding a backend is one row there.
+#pragma once
+
+#include "backend/Backend.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zoscsi {
+
+// Makes the backend `name` ("inventory", ...). On failure returns null and
+// says why in `error` (unknown name, or the backend's own reason).
+std::unique_ptr<Backend> MakeBackend(const std::string& name, const BackendContext& context,
+                                     std::string& error);
+
+// The names MakeBackend knows, in table order.
+std::vector<std::string> BackendNames();
+
+}  // namespace zoscsi
