@@ -110,6 +110,7 @@ enum ServiceErrorNumber : int {
     kErrAlreadyExists = 7,
     kErrBusy = 16,
     kErrInvalidArgument = 22,
+    kErrLimit = 28,  // a bound of the service is reached (LUN ids, listing size, ...)
     kErrUnknownRequest = 38,
     kErrInventory = 74,
 };
