@@ -1,0 +1,292 @@
+#include "Commands.h"
+
+#include "FXErrorUtil.h"
+#include "Output.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <initializer_list>
+#include <utility>
+
+namespace zoctl {
+
+namespace {
+
+using Req = ZoScsiSrvClientRequest::RequestHeader;
+using LunInfo = ZoScsiSrvClient::LunInfo;
+
+#define ZOCTL_HERE(fn) FXCodeLocation("zoscsictl", (fn), __LINE__)
+
+Req DefaultHeader() { return Req(1, ZoScsiServer::ISCSI, 0); }
+
+// Target names are case-insensitive: the library sends them lower-cased and
+// the service stores them so; confirmations and filters use that form.
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+json::Value Fields(std::initializer_list<std::pair<const char*, json::Value>> fields) {
+    json::Value object = json::Value::Object();
+    for (const auto& field : fields) object.Set(field.first, field.second);
+    return object;
+}
+
+// The common tail of every mutation: the error, or one confirmation line
+// and the JSON members.
+Outcome Done(const CYbError& error, std::string line, json::Value data) {
+    if (error.IsError()) return Outcome::Failed(error);
+    Outcome outcome;
+    outcome.lines.push_back(std::move(line));
+    outcome.data = std::move(data);
+    return outcome;
+}
+
+std::string Lun(int32_t id) { return "LUN " + std::to_string(id); }
+
+Outcome RunStart(ZoScsiSrvClient& client, const Args& a) {
+    const ZoScsiSrvClientRequest::StartServiceRequest request(DefaultHeader());
+    return Done(client.StartScsiService(request), "started the SCSI service (iSCSI) for client " + a.client,
+                Fields({{"client", a.client}, {"fabric", "iscsi"}}));
+}
+
+Outcome RunReload(ZoScsiSrvClient& client, const Args& a) {
+    return Done(client.ReloadConfiguration(a.command), "reloaded (" + a.command + ")",
+                Fields({{"command", a.command}}));
+}
+
+Outcome RunStatus(ZoScsiSrvClient& client, const Args& a) {
+    if (!client.IsZoScsiServiceUp(a.validate)) {
+        const CYbError error = FXErrorUtil::ErrorErrNo(
+            ZOCTL_HERE("status"), ENOTCONN, "ZoScsiSrv for client %s is not up%s", a.client.c_str(),
+            a.validate ? " (session validation failed)" : "");
+        return Outcome::Failed(error, Stage::Connect);
+    }
+    return Done(CYbError::Success(),
+                "ZoScsiSrv for client " + a.client + ": up" + (a.validate ? ", session validated" : ""),
+                Fields({{"client", a.client}, {"up", true}, {"validated", a.validate}}));
+}
+
+Outcome RunTargetAdd(ZoScsiSrvClient& client, const Args& a) {
+    ZoScsiSrvClientRequest::CreateTargetRequest request;
+    request.targetName = a.name;
+    request.targetParams = a.params;
+    const std::string name = Lower(a.name);
+    return Done(client.AddTarget(request), "created target " + name,
+                Fields({{"target", name}, {"params", a.params}}));
+}
+
+Outcome RunTargetRm(ZoScsiSrvClient& client, const Args& a) {
+    ZoScsiSrvClientRequest::DeleteTargetRequest request;
+    request.targetName = a.target;
+    const std::string name = Lower(a.target);
+    return Done(client.DeleteTarget(request), "removed target " + name, Fields({{"target", name}}));
+}
+
+Outcome RunTargets(ZoScsiSrvClient& client, const Args&) {
+    std::vector<std::string> targets;
+    const CYbError error = client.ListTargets("lt", targets);
+    if (error.IsError()) return Outcome::Failed(error);
+    Outcome outcome;
+    outcome.lines = targets;
+    if (targets.empty()) outcome.lines.push_back("no targets");
+    json::Value list = json::Value::Array();
+    for (const auto& t : targets) list.Push(t);
+    outcome.data.Set("targets", std::move(list));
+    return outcome;
+}
+
+// The option text of a new LUN: "-s SIZE" first, then the caller's own.
+std::string LunOptions(const Args& a) {
+    std::string text;
+    if (a.Given(Param::Size)) text = "-s " + a.size;
+    if (!a.options.empty()) text += (text.empty() ? "" : " ") + a.options;
+    return text;
+}
+
+Outcome RunLunCreate(ZoScsiSrvClient& client, const Args& a) {
+    ZoScsiSrvClientRequest::CreateLunRequest request;
+    request.targetName = a.target;
+    request.lunSetting = a.setting;
+    request.options = LunOptions(a);
+    std::string lunName;
+    int32_t id = -1;
+    const CYbError error = client.CreateLun(request, lunName, id);
+    const std::string target = Lower(a.target);
+    return Done(error, "created " + Lun(id) + " (" + lunName + ") in target " + target,
+                Fields({{"target", target}, {"lun", id}, {"name", lunName}, {"options", request.options}}));
+}
+
+Outcome RunLunOpen(ZoScsiSrvClient& client, const Args& a) {
+    ZoScsiSrvClientRequest::OpenLunRequest request;
+    request.lunId = a.lun;
+    request.targetName = a.target;
+    request.lunSetting = a.setting;
+    std::string lunName;
+    const CYbError error = client.OpenLun(request, lunName);
+    const std::string target = Lower(a.target);
+    return Done(error, "opened " + Lun(a.lun) + " (" + lunName + ") in target " + target,
+                Fields({{"target", target}, {"lun", a.lun}, {"name", lunName}}));
+}
+
+Outcome RunLunClose(ZoScsiSrvClient& client, const Args& a) {
+    ZoScsiSrvClientRequest::CloseLunRequest request;
+    request.header.opCtxFlags = ZoScsiServer::Wire::kOpCtxCloseLun;
+    request.lunId = a.lun;
+    request.targetName = a.target;
+    const std::string target = Lower(a.target);
+    return Done(client.CloseLun(request), "closed " + Lun(a.lun) + " in target " + target,
+                Fields({{"target", target}, {"lun", a.lun}}));
+}
+
+Outcome RunLunRm(ZoScsiSrvClient& client, const Args& a) {
+    ZoScsiSrvClientRequest::DeleteLunRequest request;
+    request.lunId = a.lun;
+    request.targetName = a.target;
+    const std::string target = Lower(a.target);
+    return Done(client.DeleteLun(request), "removed " + Lun(a.lun) + " from target " + target,
+                Fields({{"target", target}, {"lun", a.lun}}));
+}
+
+json::Value MappingFields(const Args& a, const char* hostKey, const std::string& host) {
+    return Fields({{"target", Lower(a.target)}, {"lun", a.lun}, {hostKey, host}});
+}
+
+Outcome RunMap(ZoScsiSrvClient& client, const Args& a) {
+    const ZoScsiSrvClientRequest::MapHostRequest request(a.lun, a.target, a.host, DefaultHeader());
+    return Done(client.MapHost(request),
+                "mapped " + Lun(a.lun) + " of target " + Lower(a.target) + " to host " + a.host,
+                MappingFields(a, "host", a.host));
+}
+
+Outcome RunUnmap(ZoScsiSrvClient& client, const Args& a) {
+    const ZoScsiSrvClient::UnmapHostRequest request(a.lun, a.target, a.host, DefaultHeader());
+    return Done(client.UnmapHost(request),
+                "unmapped " + Lun(a.lun) + " of target " + Lower(a.target) + " from host " + a.host,
+                MappingFields(a, "host", a.host));
+}
+
+// Whether the LUN is mapped to `host`, by the service's listing.
+CYbError IsMapped(ZoScsiSrvClient& client, const Args& a, const std::string& host, bool& mapped) {
+    std::vector<LunInfo> luns;
+    const CYbError error = client.ListLunsByTarget(Lower(a.target), luns);
+    const std::string id = std::to_string(a.lun);
+    mapped = std::any_of(luns.begin(), luns.end(),
+                         [&](const LunInfo& l) { return l.lun == id && l.host == host; });
+    return error;
+}
+
+// A remap is an unmap and then a map. When the map is refused the library
+// leaves the LUN unmapped from FROM; a tool should not leave a host cut off
+// because the new one was misspelt, so the old mapping is put back.
+void RestoreAfterFailedRemap(ZoScsiSrvClient& client, const Args& a, CYbError& error) {
+    bool stillMapped = true;
+    if (IsMapped(client, a, a.from, stillMapped).IsError() || stillMapped) return;
+    const ZoScsiSrvClientRequest::MapHostRequest back(a.lun, a.target, a.from, DefaultHeader());
+    const CYbError restore = client.MapHost(back);
+    if (restore.IsError()) {
+        error.Push(ZOCTL_HERE("remap"), "LUN %d stays unmapped from host %s: %s", a.lun, a.from.c_str(),
+                   restore.ToString().c_str());
+    } else {
+        error.Push(ZOCTL_HERE("remap"), "mapping of LUN %d to host %s restored", a.lun, a.from.c_str());
+    }
+}
+
+Outcome RunRemap(ZoScsiSrvClient& client, const Args& a) {
+    bool wasMapped = false;
+    const bool known = !IsMapped(client, a, a.from, wasMapped).IsError();
+    ZoScsiSrvClientRequest::RemapHostRequest request;
+    request.lunId = a.lun;
+    request.targetName = a.target;
+    request.fromHostName = a.from;
+    request.toHostName = a.to;
+    CYbError error = client.RemapLun2Host(request);
+    if (error.IsError() && known && wasMapped) RestoreAfterFailedRemap(client, a, error);
+    return Done(error,
+                "remapped " + Lun(a.lun) + " of target " + Lower(a.target) + " from host " + a.from +
+                    " to host " + a.to,
+                Fields({{"target", Lower(a.target)}, {"lun", a.lun}, {"from", a.from}, {"to", a.to}}));
+}
+
+// One filter: the single-filter listings (which refuse an empty id); both:
+// the filtered listing, where an empty value would silently mean "all".
+CYbError ListFiltered(ZoScsiSrvClient& client, const std::string& target, bool byTarget, const std::string& host,
+                      bool byHost, std::vector<LunInfo>& luns) {
+    if (byTarget && byHost) {
+        if (target.empty() || host.empty())
+            return FXErrorUtil::ErrorErrNo(ZOCTL_HERE("ls"), EINVAL, "Empty %s filter",
+                                           target.empty() ? "target" : "host");
+        return client.ListLuns(luns, target, host);
+    }
+    if (byTarget) return client.ListLunsByTarget(target, luns);
+    if (byHost) return client.ListLunsByHost(host, luns);
+    return client.ListLuns(luns, "", "");
+}
+
+Outcome RunLs(ZoScsiSrvClient& client, const Args& a) {
+    const bool byTarget = a.Given(Param::TargetFilter);
+    const bool byHost = a.Given(Param::HostFilter);
+    const std::string target = Lower(a.targetFilter);
+    std::vector<LunInfo> luns;
+    const CYbError error = ListFiltered(client, target, byTarget, a.hostFilter, byHost, luns);
+    if (error.IsError()) return Outcome::Failed(error);
+
+    Outcome outcome;
+    if (luns.empty()) {
+        outcome.lines.push_back("no LUNs");
+    } else {
+        outcome.table = LunTable(luns);
+    }
+    outcome.data.Set("filter", Fields({{"target", byTarget ? json::Value(target) : json::Value()},
+                                       {"host", byHost ? json::Value(a.hostFilter) : json::Value()}}));
+    outcome.data.Set("luns", LunArray(luns));
+    return outcome;
+}
+
+}  // namespace
+
+bool Args::Given(Param p) const { return std::find(given.begin(), given.end(), p) != given.end(); }
+
+const std::vector<CommandRow>& CommandTable() {
+    using P = Param;
+    static const std::vector<CommandRow> table = {
+        {"start", "Start the SCSI service (iSCSI) on the node", {},
+         "  zoscsictl start\n  zoscsictl --client node7 start", RunStart},
+        {"reload", "Pass a reload command to the service (docs/SERVICE.md lists them)", {P::Command},
+         "  zoscsictl reload <word>   (see docs/SERVICE.md for the reload words)", RunReload},
+        {"status", "Tell whether the service is up for this client", {P::Validate},
+         "  zoscsictl status\n  zoscsictl status --validate --json", RunStatus},
+        {"target add", "Create a target", {P::Name, P::Params},
+         "  zoscsictl target add iqn.2026-12.com.example:tgt01\n"
+         "  zoscsictl target add tgt01 --params 'description=scratch'",
+         RunTargetAdd},
+        {"target rm", "Remove a target", {P::Target}, "  zoscsictl target rm tgt01", RunTargetRm},
+        {"targets", "List the targets, one per line", {}, "  zoscsictl targets\n  zoscsictl targets --json",
+         RunTargets},
+        {"lun create", "Create a LUN in a target; the service picks its id", {P::Target, P::Size, P::Setting, P::Options},
+         "  zoscsictl lun create tgt01 --size 64M\n  zoscsictl lun create tgt01 --size 10G --setting 1",
+         RunLunCreate},
+        {"lun open", "Open (export again) a LUN of a target under its id", {P::Target, P::Id, P::Setting},
+         "  zoscsictl lun open tgt01 1", RunLunOpen},
+        {"lun close", "Close a LUN: stop exporting it, keep its data", {P::Target, P::Id},
+         "  zoscsictl lun close tgt01 1", RunLunClose},
+        {"lun rm", "Remove a LUN and its data", {P::Target, P::Id}, "  zoscsictl lun rm tgt01 1", RunLunRm},
+        {"map", "Map a LUN to a host (initiator)", {P::Target, P::Lun, P::Host},
+         "  zoscsictl map tgt01 1 iqn.2026-12.com.example:host01", RunMap},
+        {"unmap", "Unmap a LUN from a host", {P::Target, P::Lun, P::Host},
+         "  zoscsictl unmap tgt01 1 iqn.2026-12.com.example:host01", RunUnmap},
+        {"remap", "Move a LUN's mapping from one host to another", {P::Target, P::Lun, P::From, P::To},
+         "  zoscsictl remap tgt01 1 host01 host02\n"
+         "  (when the new host is refused, the mapping to FROM is put back)",
+         RunRemap},
+        {"ls", "List LUNs with their hosts, optionally filtered", {P::TargetFilter, P::HostFilter},
+         "  zoscsictl ls\n  zoscsictl ls --target tgt01\n  zoscsictl ls --host host01 --json\n"
+         "  zoscsictl ls --target tgt01 --host host01",
+         RunLs},
+    };
+    return table;
+}
+
+}  // namespace zoctl

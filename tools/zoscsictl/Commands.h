@@ -1,0 +1,59 @@
+// The table of zoscsictl's commands: each row names a command, the
+// arguments it takes, its help text and examples, and the function that
+// runs it on a connected client. Adding a command is one row and one
+// function of a few lines.
+#pragma once
+
+#include "Outcome.h"
+#include "ZoScsiSrvClient.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zoctl {
+
+// Every argument a command can take. A row lists the ones it uses; the
+// command-line binding (CliApp.cpp) knows how to declare each.
+enum class Param {
+    Target,        // positional TARGET
+    Name,          // positional NAME (a new target)
+    Lun,           // positional LUN
+    Id,            // positional ID (the same value as LUN)
+    Host,          // positional HOST
+    From,          // positional FROM (host)
+    To,            // positional TO (host)
+    Command,       // positional CMD (reload word)
+    Params,        // --params TEXT
+    Size,          // --size SIZE
+    Setting,       // --setting N
+    Options,       // --options TEXT
+    Validate,      // --validate
+    TargetFilter,  // --target T
+    HostFilter,    // --host H
+};
+
+// The values of one command line. `given` says which options were present.
+struct Args {
+    std::string client;  // resolved before the command runs
+    std::string target, name, host, from, to, command;
+    std::string params, size, options, targetFilter, hostFilter;
+    int32_t lun = 0;
+    uint32_t setting = 0;
+    bool validate = false;
+    std::vector<Param> given;
+
+    bool Given(Param p) const;
+};
+
+struct CommandRow {
+    const char* path;     // "lun create": words of the command
+    const char* summary;  // one line for the command list
+    std::vector<Param> params;
+    const char* examples;
+    Outcome (*run)(ZoScsiSrvClient& client, const Args& args);
+};
+
+const std::vector<CommandRow>& CommandTable();
+
+}  // namespace zoctl

@@ -1,0 +1,91 @@
+#include "ExitCodes.h"
+
+#include "ZoScsiServer.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <regex>
+
+namespace zoctl {
+
+namespace {
+
+// Library codes in the host's code space.
+constexpr unsigned kHostTimeout = 258;
+constexpr unsigned kHostAlreadyExists = 183;
+constexpr unsigned kHostServiceFailure = 774;
+
+ExitCode FromServiceNumber(int number) {
+    switch (number) {
+    case ZoScsiServer::kErrNotFound: return kExitNotFound;
+    case ZoScsiServer::kErrAlreadyExists: return kExitAlreadyExists;
+    case ZoScsiServer::kErrInvalidArgument: return kExitInvalidArgument;
+    default: return kExitFailure;
+    }
+}
+
+// An errno from the connection itself: the service went away under us.
+bool IsConnectionErrno(unsigned code) {
+    switch (code) {
+    case EPIPE:
+    case ECONNRESET:
+    case ECONNREFUSED:
+    case ECONNABORTED:
+    case ENOTCONN:
+    case ENOENT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+std::optional<int> ServiceErrorNumber(const std::string& message) {
+    // The number precedes the service's own text, and the names the caller
+    // passed precede the number; the last match is the library's.
+    static const std::regex pattern(", errNum=(-?[0-9]+), errString=");
+    std::optional<int> found;
+    for (auto it = std::sregex_iterator(message.begin(), message.end(), pattern);
+         it != std::sregex_iterator(); ++it) {
+        found = static_cast<int>(std::strtol((*it)[1].str().c_str(), nullptr, 10));
+    }
+    return found;
+}
+
+ExitCode ClassifyError(const CYbError& error, Stage stage) {
+    if (!error.IsError()) return kExitOk;
+    if (stage == Stage::Connect) return kExitUnreachable;
+    const unsigned code = error.Code();
+    if (error.Space() == FXErrorSpace::ErrNo) {
+        if (code == EINVAL) return kExitInvalidArgument;
+        if (code == ETIMEDOUT) return kExitTimeout;
+        if (IsConnectionErrno(code)) return kExitUnreachable;
+        return kExitFailure;
+    }
+    switch (code) {
+    case kHostTimeout: return kExitTimeout;
+    case kHostAlreadyExists: return kExitAlreadyExists;
+    case kHostServiceFailure: {
+        const auto number = ServiceErrorNumber(error.Message());
+        return number ? FromServiceNumber(*number) : kExitFailure;
+    }
+    default: return kExitFailure;
+    }
+}
+
+const char* ExitKind(ExitCode code) {
+    switch (code) {
+    case kExitOk: return "ok";
+    case kExitFailure: return "failure";
+    case kExitUsage: return "usage";
+    case kExitNotFound: return "not_found";
+    case kExitAlreadyExists: return "already_exists";
+    case kExitInvalidArgument: return "invalid_argument";
+    case kExitTimeout: return "timeout";
+    case kExitUnreachable: return "unreachable";
+    }
+    return "failure";
+}
+
+}  // namespace zoctl

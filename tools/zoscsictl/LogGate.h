@@ -1,0 +1,26 @@
+// The tool's process log writer: the framework's stderr writer behind a gate
+// that drops every line above the chosen level, also the lines a caller
+// writes without asking for the level first. Level -2 silences the log.
+#pragma once
+
+#include "LogWriter.h"
+
+namespace zoctl {
+
+class LogGate : public CLogWriterInterface {
+public:
+    explicit LogGate(int level) : m_level(level), m_out(level) {}
+
+    void Write(int level, const char* function, int line, int arg1, int arg2, const char* format, ...) override
+        __attribute__((format(printf, 7, 8)));
+    int GetLevel() override { return m_level; }
+
+private:
+    int m_level;
+    StderrLogWriter m_out;
+};
+
+// Installs a LogGate of `level` as the process's log writer.
+void InstallLogGate(int level);
+
+}  // namespace zoctl

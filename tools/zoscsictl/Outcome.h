@@ -1,0 +1,36 @@
+// What a command hands back to be printed: the error (or success), the human
+// rendering (an optional table, then plain lines) and the JSON members that
+// follow "ok" in the --json document.
+#pragma once
+
+#include "CYbError.h"
+#include "ExitCodes.h"
+#include "Json.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zoctl {
+
+struct Table {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+};
+
+struct Outcome {
+    CYbError error;
+    Stage stage = Stage::Operation;
+    std::optional<Table> table;
+    std::vector<std::string> lines;
+    json::Value data = json::Value::Object();
+
+    static Outcome Failed(const CYbError& error, Stage stage = Stage::Operation) {
+        Outcome o;
+        o.error = error;
+        o.stage = stage;
+        return o;
+    }
+};
+
+}  // namespace zoctl

@@ -1,0 +1,43 @@
+// Rendering of outcomes: aligned tables and plain lines for people, one JSON
+// document for scripts, the error's one-line rendering on standard error.
+#pragma once
+
+#include "Outcome.h"
+#include "ZoScsiSrvClient.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zoctl {
+
+// Columns separated by two blanks, each as wide as its widest cell; the last
+// column is not padded. Control bytes in cells are shown as \xNN.
+std::string RenderTable(const Table& table);
+
+// "2026-12-09 10:01:02" (UTC); "-" for 0 (a time the listing did not carry)
+// or a value outside the calendar.
+std::string FormatUtc(int64_t epochSeconds);
+// "2026-12-09T10:01:02Z", or null like FormatUtc's "-".
+json::Value IsoUtc(int64_t epochSeconds);
+
+// A listing as the table TARGET LUN HOST CREATED, and as a JSON array of
+// {"target","lun","host","created","created_utc"}.
+Table LunTable(const std::vector<ZoScsiSrvClient::LunInfo>& luns);
+json::Value LunArray(const std::vector<ZoScsiSrvClient::LunInfo>& luns);
+
+// The "error" member of a failed --json document.
+json::Value ErrorObject(const CYbError& error, ExitCode exit);
+
+struct Printed {
+    int exitCode = 0;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// The whole output of a command and its exit code.
+Printed Render(const Outcome& outcome, bool asJson);
+// A command line that could not be parsed.
+Printed RenderUsageError(const std::string& message, bool asJson);
+
+}  // namespace zoctl
