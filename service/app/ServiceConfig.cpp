@@ -1,0 +1,185 @@
+#include "app/ServiceConfig.h"
+
+#include "ZOPlatformInfo.h"
+#include "common/Names.h"
+#include "protocol/OptionText.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace zoscsi {
+namespace {
+
+constexpr const char* kSection = "ZoScsiSrv";
+constexpr int kDefaultIdleExitSec = 600;
+constexpr uint64_t kLargestLun = 1ull << 62;
+
+bool Setting(const ConfigSources& sources, const char* key, std::string& value) {
+    return sources.setting && sources.setting(key, value);
+}
+
+std::string Environment(const ConfigSources& sources, const char* name) {
+    const char* value = sources.environment ? sources.environment(name) : nullptr;
+    return value ? std::string(value) : std::string();
+}
+
+// A whole number in low..high; `what` names its source in the error.
+bool Integer(const char* what, const std::string& text, int low, int high, int& value, std::string& error) {
+    int64_t parsed = 0;
+    if (!ParseDecimal(text, parsed) || parsed < low || parsed > high) {
+        error = std::string(what) + " \"" + text + "\" is not a whole number in " + std::to_string(low) + ".." +
+                std::to_string(high);
+        return false;
+    }
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+bool IntegerSetting(const ConfigSources& sources, const char* key, int low, int high, int& value,
+                    std::string& error) {
+    std::string text;
+    if (!Setting(sources, key, text)) return true;
+    return Integer((std::string("[ZoScsiSrv] ") + key).c_str(), text, low, high, value, error);
+}
+
+std::string DefaultStateDir(const ConfigSources& sources) {
+    if (sources.uid == 0) return "/var/lib/zoscsisrv";
+    const std::string xdg = Environment(sources, "XDG_STATE_HOME");
+    if (!xdg.empty() && xdg[0] == '/') return xdg + "/zoscsisrv";
+    std::string home = Environment(sources, "HOME");
+    if (home.empty()) {
+        const passwd* entry = getpwuid(sources.uid);
+        if (entry && entry->pw_dir) home = entry->pw_dir;
+    }
+    return (home.empty() ? std::string("/tmp") : home) + "/.local/state/zoscsisrv";
+}
+
+bool ResolveEndpoint(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
+                     ServiceConfig& config, std::string& error) {
+    if (launch.launched) {
+        if (!line.listen.empty()) {
+            error = "--listen conflicts with the endpoint the launcher gave (" + launch.endpoint + ")";
+            return false;
+        }
+        config.endpoint = launch.endpoint;
+        return true;
+    }
+    std::string tcp;
+    if (!line.listen.empty()) {
+        config.endpoint = line.listen;
+    } else if (Setting(sources, "ListenTcp", tcp) && !tcp.empty()) {
+        config.endpoint = tcp.rfind("tcp:", 0) == 0 ? tcp : "tcp:" + tcp;
+    } else {
+        error = "nowhere to listen: give --listen unix:PATH|tcp:HOST:PORT or set [ZoScsiSrv] ListenTcp";
+        return false;
+    }
+    if (config.endpoint.rfind("unix:", 0) != 0 && config.endpoint.rfind("tcp:", 0) != 0) {
+        error = "endpoint \"" + config.endpoint + "\" is neither unix:PATH nor tcp:HOST:PORT";
+        return false;
+    }
+    return true;
+}
+
+bool ResolveIdleExit(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
+                     ServiceConfig& config, std::string& error) {
+    constexpr int kDay = 86400;
+    if (!line.idleExit.empty()) return Integer("--idle-exit", line.idleExit, 0, kDay, config.idleExitSec, error);
+    if (!launch.launched) {
+        config.idleExitSec = 0;  // by hand: until stopped
+        return true;
+    }
+    const std::string fromLauncher = Environment(sources, "ZO_ODS_IDLE_EXIT");
+    if (!fromLauncher.empty()) return Integer("ZO_ODS_IDLE_EXIT", fromLauncher, 0, kDay, config.idleExitSec, error);
+    config.idleExitSec = kDefaultIdleExitSec;
+    return IntegerSetting(sources, "IdleExitSeconds", 0, kDay, config.idleExitSec, error);
+}
+
+}  // namespace
+
+ConfigSources ProcessConfigSources() {
+    ConfigSources sources;
+    sources.setting = [](const std::string& key, std::string& value) {
+        ZOPlatformInfo platform;
+        return platform.getString(kSection, key.c_str(), &value) != 0;
+    };
+    sources.environment = [](const char* name) -> const char* { return std::getenv(name); };
+    sources.uid = static_cast<unsigned>(getuid());
+    ZOPlatformInfo platform;
+    std::string mangled;
+    const char* machine = platform.getPhysicalMachine();
+    if (machine && platform.getClientHostNameMangled(machine, mangled)) sources.machineClientName = mangled;
+    return sources;
+}
+
+bool CheckClientName(const std::string& name, std::string& error) {
+    bool ok = !name.empty() && name.size() <= 128 && name[0] != '.' && name[0] != '-';
+    for (unsigned char c : name)
+        ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                    c == '-' || c == '_');
+    if (!ok)
+        error = "client name " + Quote(name) +
+                " cannot name a state folder (1..128 of A-Z a-z 0-9 . - _, not starting with . or -)";
+    return ok;
+}
+
+bool LoadLunSizes(const ConfigSources& sources, LunSizeSettings& sizes, std::string& error) {
+    LunSizeSettings loaded;
+    std::string text;
+    if (Setting(sources, "MaxLunSize", text)) {
+        const ServiceStatus status = ParseSize(text, kLargestLun, loaded.maxBytes);
+        if (!status.ok()) {
+            error = "[ZoScsiSrv] MaxLunSize: " + status.text;
+            return false;
+        }
+    }
+    if (Setting(sources, "DefaultLunSize", text)) {
+        const ServiceStatus status = ParseSize(text, loaded.maxBytes, loaded.defaultBytes);
+        if (!status.ok()) {
+            error = "[ZoScsiSrv] DefaultLunSize: " + status.text;
+            return false;
+        }
+    } else if (loaded.defaultBytes > loaded.maxBytes) {
+        loaded.defaultBytes = loaded.maxBytes;
+    }
+    sizes = loaded;
+    return true;
+}
+
+bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
+                   ServiceConfig& config, std::string& error) {
+    config = ServiceConfig();
+    config.launched = launch.launched;
+    if (!launch.launched && !line.foreground) {
+        error = "not started by the on-demand launcher; run by hand with --foreground";
+        return false;
+    }
+    if (!ResolveEndpoint(line, launch, sources, config, error)) return false;
+    config.sessionId = launch.launched ? launch.sessionId : line.session;
+    config.readyFd = launch.launched ? launch.readyFd : -1;
+
+    config.clientName = launch.launched ? launch.client : line.client;
+    if (config.clientName.empty()) config.clientName = sources.machineClientName;
+    if (config.clientName.empty()) config.clientName = "local";
+    if (!CheckClientName(config.clientName, error)) return false;
+
+    std::string text;
+    if (!line.stateDir.empty()) config.stateDir = line.stateDir;
+    else if (!(text = Environment(sources, "ZO_STATE_DIR")).empty()) config.stateDir = text;
+    else if (Setting(sources, "StateDir", text) && !text.empty()) config.stateDir = text;
+    else config.stateDir = DefaultStateDir(sources);
+    if (config.stateDir[0] != '/') {
+        error = "state folder \"" + config.stateDir + "\" is not an absolute path";
+        return false;
+    }
+
+    if (!line.backend.empty()) config.backend = line.backend;
+    else if (Setting(sources, "Backend", text) && !text.empty()) config.backend = text;
+
+    return ResolveIdleExit(line, launch, sources, config, error) &&
+           IntegerSetting(sources, "MaxConnections", 1, 65536, config.maxConnections, error) &&
+           IntegerSetting(sources, "FrameDeadlineSeconds", 1, 3600, config.frameDeadlineSec, error) &&
+           LoadLunSizes(sources, config.sizes, error);
+}
+
+}  // namespace zoscsi

@@ -1,0 +1,142 @@
+#include "app/ServiceRunner.h"
+
+#include "app/StateFolder.h"
+#include "backend/BackendFactory.h"
+#include "common/ServiceLog.h"
+#include "inventory/Inventory.h"
+#include "protocol/Dispatcher.h"
+#include "zo/Limits.h"
+#include "zo/ServiceListener.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <unistd.h>
+
+#ifndef ZO_VERSION
+#define ZO_VERSION "0"
+#endif
+
+namespace zoscsi {
+namespace {
+
+constexpr const char* kWhere = "zoscsisrv";
+
+std::atomic<zo::ServiceListener*> g_listener{nullptr};
+
+extern "C" void StopOnSignal(int) {
+    if (zo::ServiceListener* listener = g_listener.load()) listener->Stop();
+}
+
+void InstallSignals() {
+    struct sigaction stop {};
+    stop.sa_handler = StopOnSignal;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+int Fail(int status, const std::string& text) {
+    ServiceLog(-1, kWhere, text);
+    return status;
+}
+
+zo::ListenerOptions ListenerOptionsOf(const ServiceConfig& config) {
+    zo::ListenerOptions options;
+    options.endpoint = config.endpoint;
+    options.sessionId = config.sessionId;
+    options.maxConnections = config.maxConnections;
+    options.frameDeadlineSec = config.frameDeadlineSec;
+    options.idleExitSec = config.idleExitSec;
+    options.readyFd = config.readyFd;
+    return options;
+}
+
+}  // namespace
+
+int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) {
+    const std::string folder = config.stateDir + "/" + config.clientName;
+    std::string error;
+    if (!MakeStateFolder(folder, error)) return Fail(kExitConfig, error);
+    InstanceLock lock;
+    if (!lock.Acquire(folder, error)) return Fail(kExitLocked, error);
+
+    std::unique_ptr<InventoryStore> store;
+    try {
+        store = std::make_unique<InventoryStore>(folder);
+    } catch (const std::exception& failure) {
+        return Fail(kExitInventory, std::string("refusing to start: ") + failure.what());
+    }
+
+    BackendContext context{config.clientName, folder, reloadSources.setting};
+    std::unique_ptr<Backend> backend = MakeBackend(config.backend, context, error);
+    if (!backend) return Fail(kExitConfig, error);
+
+    Inventory inventory(*store, *backend);
+    const ServiceStatus started = inventory.Start(ZoScsiServer::ISCSI);
+    if (!started.ok()) ServiceLog(-1, kWhere, "backend not started yet (retried before the next change): " + started.text);
+
+    const ServiceIdentity identity{config.clientName, ZO_VERSION, static_cast<long>(getpid()),
+                                   static_cast<int64_t>(std::time(nullptr))};
+    ServiceCore core(inventory, identity, config.sizes, [reloadSources](LunSizeSettings& sizes, std::string& why) {
+        return LoadLunSizes(reloadSources, sizes, why);
+    });
+    Dispatcher dispatcher(core, zo::DecodeLimits().maxFrameBytes);
+
+    int status = kExitOk;
+    {
+        zo::ServiceListener listener(ListenerOptionsOf(config),
+                                     [&dispatcher](const CNMessageBase& request, const zo::PeerInfo&) {
+                                         return dispatcher.Handle(request);
+                                     });
+        const CYbError listening = listener.Start();
+        if (listening.IsError()) {
+            status = Fail(kExitFailure, "cannot listen on " + config.endpoint + ": " + listening.ToString());
+        } else {
+            g_listener = &listener;
+            InstallSignals();
+            ServiceLog(1, kWhere, "serving client " + config.clientName + " on " + listener.BoundEndpoint() +
+                                      " with backend " + backend->Name() + ", inventory " + store->path());
+            listener.Run();
+            g_listener = nullptr;
+            ServiceLog(1, kWhere, "stopping after " + std::to_string(listener.ServedRequests()) + " requests");
+        }
+    }
+    inventory.Stop();
+    return status;
+}
+
+int ServiceMain(int argc, char** argv) {
+    CommandLine line;
+    std::string error;
+    if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), line, error)) {
+        std::fprintf(stderr, "zoscsisrv: %s\n%s", error.c_str(), UsageText().c_str());
+        return kExitUsage;
+    }
+    if (line.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return kExitOk;
+    }
+    if (line.version) {
+        std::printf("zoscsisrv %s\n", ZO_VERSION);
+        return kExitOk;
+    }
+    if (!line.config.empty()) setenv("ZO_CONFIG", line.config.c_str(), 1);
+    const ConfigSources sources = ProcessConfigSources();
+    ServiceConfig config;
+    if (!ResolveConfig(line, zo::LaunchContextFromEnvironment(), sources, config, error))
+        return Fail(kExitConfig, error);
+    try {
+        return RunService(config, sources);
+    } catch (const std::exception& failure) {
+        return Fail(kExitFailure, std::string("stopped by an unexpected failure: ") + failure.what());
+    }
+}
+
+}  // namespace zoscsi

@@ -1,0 +1,81 @@
+// Inventory: the service's targets, LUNs and host mappings, and their rules.
+//
+// Every mutation validates its values, checks the rules against the stored
+// records, writes them and has the backend carry the change out, all in one
+// inventory transaction: the answer is given only after the commit, and a
+// backend refusal rolls everything back (kErrBackend with the backend's
+// text). Rules (docs/SERVICE.md):
+//   - a target exists once (7); it can be deleted only without LUNs (16);
+//   - a LUN gets the lowest free id from 1 in its target; a closed LUN keeps
+//     its record and data and is opened again by id; a LUN can be deleted
+//     only without host mappings (16);
+//   - a mapping exists once (7); unmapping a missing one is not found (2).
+// Until the backend has been started, a mutation starts it first.
+#pragma once
+
+#include "backend/Backend.h"
+#include "common/ServiceStatus.h"
+#include "inventory/InventoryStore.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zoscsi {
+
+class Inventory {
+public:
+    using Clock = std::function<int64_t()>;  // seconds since the epoch
+
+    // `clock` defaults to the system clock.
+    Inventory(InventoryStore& store, Backend& backend, Clock clock = Clock());
+
+    // Brings the backend up for `fabric` (1 only) in line with the inventory.
+    ServiceStatus Start(uint32_t fabric);
+    // Brings the backend in line with the inventory again.
+    ServiceStatus Resync();
+    bool started() const { return m_started; }
+    // Stops the backend once no mutation runs any more (at shutdown).
+    void Stop();
+    const char* backendName() const { return m_backend.Name(); }
+
+    ServiceStatus CreateTarget(const std::string& name, const std::string& params);
+    ServiceStatus DeleteTarget(const std::string& name);
+    // `sizeBytes` is checked by the caller (ParseSize).
+    ServiceStatus CreateLun(const std::string& target, uint64_t sizeBytes, uint32_t setting,
+                            const std::string& options, LunRecord& created);
+    // Opens a closed LUN; an open one is answered as it is.
+    ServiceStatus OpenLun(const std::string& target, int64_t id, LunRecord& opened);
+    // Closes an open LUN (a closed one stays closed); mappings stay.
+    ServiceStatus CloseLun(const std::string& target, int64_t id);
+    ServiceStatus DeleteLun(const std::string& target, int64_t id);
+    ServiceStatus MapHost(const std::string& target, int64_t id, const std::string& host);
+    ServiceStatus UnmapHost(const std::string& target, int64_t id, const std::string& host);
+
+    // Appends the listing lines that pass `filter` to `lines`.
+    ServiceStatus ListLuns(const LunFilter& filter, std::vector<std::string>& lines);
+    ServiceStatus ListTargets(std::vector<std::string>& names);
+    ServiceStatus Count(InventoryCounts& counts);
+
+private:
+    // Calls the backend inside a mutation; a refusal or a throw becomes kErrBackend.
+    class BackendCall;
+    using Mutation = std::function<ServiceStatus(InventoryQueries&, BackendCall&)>;
+
+    // Runs `mutation` in a write transaction; SQLite failures become
+    // kErrInventory. When the backend was called but the transaction did not
+    // commit, the backend is brought back in line with the inventory.
+    ServiceStatus Mutate(const char* what, const Mutation& mutation);
+    ServiceStatus ReadOnly(const char* what, const InventoryStore::Body& body);
+    ServiceStatus StartLocked(uint32_t fabric, InventoryQueries& queries, BackendCall& backend);
+    int64_t Now() const;
+
+    InventoryStore& m_store;
+    Backend& m_backend;
+    Clock m_clock;
+    std::atomic<bool> m_started{false};
+};
+
+}  // namespace zoscsi
