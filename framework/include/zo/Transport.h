@@ -5,15 +5,21 @@
 
 namespace zo {
 
-enum class IoStatus { Ok, TimedOut, Failed };
+// FailedTimedOut is a failure that also reports the time-out flag; only a
+// scripted peer (InprocEndpoint) produces it.
+enum class IoStatus { Ok, TimedOut, Failed, FailedTimedOut };
 
 class Transport {
 public:
     virtual ~Transport() = default;
-    // Sends one complete frame (header and payload).
+    // Sends one complete frame (header and payload). A time-out before any
+    // byte left keeps the transport good; one after part of the frame went
+    // out, and every failure, leave it not good.
     virtual IoStatus SendFrame(const std::string& frame, int timeoutSec, std::string& error) = 0;
     // Receives the payload of the next frame into `payload` (reusing its
-    // storage). A payload above maxPayload is a failure.
+    // storage). A payload above maxPayload is a failure. A time-out before
+    // any byte of the frame arrived keeps the transport good; a time-out
+    // mid-frame and every failure leave it not good.
     virtual IoStatus ReceiveFrame(std::string& payload, int timeoutSec, size_t maxPayload,
                                   std::string& error) = 0;
     virtual bool IsGood() const = 0;

@@ -1,0 +1,30 @@
+// Endpoint texts: "unix:PATH", "tcp:HOST:PORT" (HOST may be "[v6addr]") and
+// "inproc:NAME".
+#pragma once
+
+#include <string>
+
+namespace zo {
+
+struct EndpointAddress {
+    enum class Kind { Unix, Tcp, Inproc };
+    Kind kind = Kind::Unix;
+    std::string path;  // Unix: the socket's path
+    std::string host;  // Tcp: name or address, without brackets
+    int port = 0;      // Tcp: 0..65535 (0 only makes sense for listening)
+    std::string name;  // Inproc
+};
+
+// Splits `text` into its parts. False with the reason in `error` for an
+// unknown scheme, an empty part, a path that does not fit a socket address or
+// holds a NUL, or a port that is not a decimal number up to 65535.
+bool ParseEndpoint(const std::string& text, EndpointAddress& address, std::string& error);
+
+// True when `text` starts with one of the three schemes (whether or not the
+// rest is valid): a registry value of this form names a running service.
+bool LooksLikeEndpoint(const std::string& text);
+
+// "tcp:HOST:PORT", bracketing a host that holds a ':'.
+std::string TcpEndpoint(const std::string& host, int port);
+
+}  // namespace zo

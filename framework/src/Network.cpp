@@ -1,0 +1,114 @@
+#include "CZoNetwork.h"
+
+#include "Endpoint.h"
+#include "FXErrorUtil.h"
+#include "InprocState.h"
+#include "MessageFrame.h"
+#include "SocketTransport.h"
+#include "zo/Limits.h"
+#include "zo/Transport.h"
+#include "zo/XmlCodec.h"
+
+#include <cerrno>
+
+namespace {
+
+constexpr const char* kFile = "CZoNetwork";
+constexpr const char* kSendFunction = "CYbError CZoNetwork::SendXMLMessage(CNMessageBase&, unsigned int, int, bool&)";
+constexpr const char* kReceiveFunction =
+    "CYbError CZoNetwork::ReceiveXMLMessage(unsigned long*, CNMessageBase*&, zosHostProtocolHeader*, unsigned int, "
+    "int, bool&)";
+constexpr const char* kConnectFunction = "CYbError CZoNetwork::Connect(const string&, int)";
+
+CYbError Failure(const char* function, int line, int code, const std::string& text) {
+    return FXErrorUtil::Make(FXCodeLocation(kFile, function, line), FXErrorSpace::ErrNo, static_cast<unsigned>(code),
+                             text);
+}
+
+}  // namespace
+
+CZoNetwork::CZoNetwork() : m_limits(std::make_unique<zo::DecodeLimits>()) {}
+
+CZoNetwork::~CZoNetwork() = default;
+
+int CZoNetwork::IsConnectionGood() { return m_transport && m_transport->IsGood() ? 1 : 0; }
+
+CYbError CZoNetwork::SendXMLMessage(CNMessageBase& message, unsigned int, int timeoutSec, bool& timedOut) {
+    timedOut = false;
+    if (!IsConnectionGood())
+        return Failure(kSendFunction, __LINE__, ENOTCONN, "send on a connection that is not open or failed before");
+    std::string error;
+    if (!zo::EncodeFrame(message, m_limits->maxFrameBytes, m_sendBuffer, error))
+        return Failure(kSendFunction, __LINE__, EMSGSIZE, error);  // nothing was sent: still good
+    const zo::IoStatus status = m_transport->SendFrame(m_sendBuffer, timeoutSec, error);
+    if (status == zo::IoStatus::Ok) return CYbError::Success();
+    if (status == zo::IoStatus::TimedOut) {
+        timedOut = true;  // the transport knows whether part of the frame went out
+        return CYbError::Success();
+    }
+    timedOut = status == zo::IoStatus::FailedTimedOut;
+    m_transport->Close();
+    return Failure(kSendFunction, __LINE__, EIO, "send failed: " + error);
+}
+
+CYbError CZoNetwork::ReceiveXMLMessage(unsigned long* outValue, CNMessageBase*& message, zosHostProtocolHeader* header,
+                                       unsigned int, int timeoutSec, bool& timedOut) {
+    timedOut = false;
+    message = nullptr;
+    if (outValue) *outValue = 0;
+    if (header) *header = zosHostProtocolHeader{};
+    if (!IsConnectionGood())
+        return Failure(kReceiveFunction, __LINE__, ENOTCONN,
+                       "receive on a connection that is not open or failed before");
+    std::string error;
+    const zo::IoStatus status = m_transport->ReceiveFrame(m_receiveBuffer, timeoutSec, m_limits->maxFrameBytes, error);
+    if (status == zo::IoStatus::TimedOut) {
+        timedOut = true;
+        return CYbError::Success();
+    }
+    if (status != zo::IoStatus::Ok) {
+        timedOut = status == zo::IoStatus::FailedTimedOut;
+        m_transport->Close();
+        return Failure(kReceiveFunction, __LINE__, EIO, "receive failed: " + error);
+    }
+    std::unique_ptr<CNMessageBase> decoded =
+        zo::DecodeMessage(m_receiveBuffer.data(), m_receiveBuffer.size(), *m_limits, error);
+    if (!decoded) {
+        // The stream is still framed, but a peer that sends garbage is not trusted further.
+        m_transport->Close();
+        return Failure(kReceiveFunction, __LINE__, EPROTO, "malformed message: " + error);
+    }
+    if (outValue) *outValue = m_receiveBuffer.size();
+    message = decoded.release();
+    return CYbError::Success();
+}
+
+CYbError CZoNetwork::Connect(const std::string& endpoint, int timeoutSec) {
+    Close();
+    zo::EndpointAddress address;
+    std::string error;
+    if (!zo::ParseEndpoint(endpoint, address, error))
+        return Failure(kConnectFunction, __LINE__, EINVAL, "bad endpoint \"" + endpoint + "\": " + error);
+    std::unique_ptr<zo::Transport> transport;
+    if (address.kind == zo::EndpointAddress::Kind::Inproc)
+        transport = zo::ConnectInproc(address.name, error);
+    else
+        transport = zo::ConnectSocket(address, timeoutSec, error);
+    if (!transport) return Failure(kConnectFunction, __LINE__, ECONNREFUSED, error);
+    m_transport = std::move(transport);
+    m_endpoint = endpoint;
+    return CYbError::Success();
+}
+
+void CZoNetwork::Adopt(std::unique_ptr<zo::Transport> transport) {
+    Close();
+    m_transport = std::move(transport);
+}
+
+void CZoNetwork::Close() {
+    if (m_transport) m_transport->Close();
+    m_transport.reset();
+    m_endpoint.clear();
+}
+
+void CZoNetwork::SetLimits(const zo::DecodeLimits& limits) { *m_limits = limits; }

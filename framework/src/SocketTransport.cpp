@@ -1,0 +1,161 @@
+#include "SocketTransport.h"
+
+#include "zo/FrameCodec.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace zo {
+
+namespace {
+// The payload grows as bytes arrive, so an announced length costs memory only
+// once the peer has actually sent that much.
+constexpr size_t kReadChunk = 64u << 10;
+}  // namespace
+
+std::string ErrnoText(int error) {
+    char buffer[256];
+    // GNU strerror_r returns the text, which may or may not be in buffer.
+    return std::string(strerror_r(error, buffer, sizeof buffer));
+}
+
+int WaitForFd(int fd, short events, const Deadline& deadline, int stopFd) {
+    for (;;) {
+        pollfd fds[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
+        const int count = stopFd >= 0 ? 2 : 1;
+        const int ready = ::poll(fds, count, deadline.PollMillis());
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (count == 2 && fds[1].revents != 0) return -1;
+        if (fds[0].revents != 0) return 1;  // POLLHUP/POLLERR also end the wait: the next call says why
+        if (deadline.Expired()) return 0;
+    }
+}
+
+SocketTransport::SocketTransport(int fd) : m_fd(fd) {
+    if (m_fd >= 0) {
+        const int flags = ::fcntl(m_fd, F_GETFL);
+        if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK) < 0) m_readBroken = m_writeBroken = true;
+    }
+}
+
+SocketTransport::~SocketTransport() { Close(); }
+
+void SocketTransport::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+}
+
+IoStatus SocketTransport::Fail(bool& broken, Failure failure, std::string text, std::string& error) {
+    broken = true;
+    m_failure = failure;
+    error = std::move(text);
+    return IoStatus::Failed;
+}
+
+IoStatus SocketTransport::SendFrame(const std::string& frame, int timeoutSec, std::string& error) {
+    return Send(frame, Deadline(timeoutSec), error);
+}
+
+IoStatus SocketTransport::ReceiveFrame(std::string& payload, int timeoutSec, size_t maxPayload,
+                                       std::string& error) {
+    return Receive(payload, Deadline(timeoutSec), maxPayload, error);
+}
+
+IoStatus SocketTransport::Send(const std::string& frame, const Deadline& deadline, std::string& error) {
+    if (m_fd < 0 || m_writeBroken) return Fail(m_writeBroken, Failure::Io, "connection is not usable", error);
+    size_t sent = 0;
+    while (sent < frame.size()) {
+        const ssize_t n = ::send(m_fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int ready = WaitForFd(m_fd, POLLOUT, deadline);
+            if (ready > 0) continue;
+            if (ready == 0) {
+                if (sent > 0) m_writeBroken = true;  // the peer would see a torn frame
+                error = "send timed out";
+                return IoStatus::TimedOut;
+            }
+            return Fail(m_writeBroken, Failure::Io, "poll: " + ErrnoText(errno), error);
+        }
+        const int code = n < 0 ? errno : EPIPE;
+        return Fail(m_writeBroken, code == EPIPE || code == ECONNRESET ? Failure::Closed : Failure::Io,
+                    "send: " + ErrnoText(code), error);
+    }
+    return IoStatus::Ok;
+}
+
+IoStatus SocketTransport::ReadExact(char* data, size_t size, size_t& got, const Deadline& deadline,
+                                    std::string& error) {
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::recv(m_fd, data + got, size - got, 0);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0) return Fail(m_readBroken, Failure::Closed, "connection closed by the peer", error);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            const int ready = WaitForFd(m_fd, POLLIN, deadline);
+            if (ready > 0) continue;
+            if (ready == 0) {
+                error = "receive timed out";
+                return IoStatus::TimedOut;
+            }
+            return Fail(m_readBroken, Failure::Io, "poll: " + ErrnoText(errno), error);
+        }
+        const int code = errno;
+        return Fail(m_readBroken, code == ECONNRESET ? Failure::Closed : Failure::Io, "recv: " + ErrnoText(code), error);
+    }
+    return IoStatus::Ok;
+}
+
+IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline, size_t maxPayload,
+                                  std::string& error) {
+    if (m_fd < 0 || m_readBroken) return Fail(m_readBroken, Failure::Io, "connection is not usable", error);
+    char header[kFrameHeaderBytes];
+    size_t got = 0;
+    IoStatus status = ReadExact(header, sizeof header, got, deadline, error);
+    if (status == IoStatus::TimedOut && got > 0) m_readBroken = true;
+    if (status != IoStatus::Ok) {
+        if (status == IoStatus::Failed && got > 0 && m_failure == Failure::Closed)
+            error = "connection closed by the peer mid-frame";
+        return status;
+    }
+    FrameView view;
+    std::string frameError;
+    if (ParseFrame(header, sizeof header, maxPayload, view, frameError) == FrameStatus::Error)
+        return Fail(m_readBroken, Failure::BadFrame, frameError, error);
+
+    const size_t length = FrameLength(header);
+    payload.clear();
+    while (payload.size() < length) {
+        const size_t before = payload.size();
+        const size_t chunk = std::min(length - before, kReadChunk);
+        payload.resize(before + chunk);
+        status = ReadExact(&payload[before], chunk, got, deadline, error);
+        payload.resize(before + got);
+        if (status == IoStatus::TimedOut) m_readBroken = true;
+        if (status != IoStatus::Ok) {
+            if (status == IoStatus::Failed && m_failure == Failure::Closed)
+                error = "connection closed by the peer mid-frame";
+            return status;
+        }
+    }
+    return IoStatus::Ok;
+}
+
+}  // namespace zo
