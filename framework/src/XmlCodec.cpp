@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 // The wire format is described in docs/PROTOCOL.md; keep the two in step.
@@ -12,6 +14,10 @@ namespace zo {
 namespace {
 
 constexpr const char* kRootName = "msg";
+
+// The walk recurses once per nested object; whatever DecodeLimits says, it
+// never goes deeper than this (a few hundred bytes of stack per level).
+constexpr unsigned kMaxWalkDepth = 256;
 
 // ---------------------------------------------------------------- encoding
 
@@ -219,11 +225,58 @@ bool IsBlank(const char* text) {
     return true;
 }
 
+// Whole-string number parsers over NUL-terminated attribute values (pugixml
+// gives no length): no sign for hex, an optional '-' for decimal, no
+// whitespace, no empty string, no overflow.
 template <typename T>
-bool ParseNumber(const char* text, T& value, int base = 10) {
-    const char* end = text + std::strlen(text);
-    auto r = std::from_chars(text, end, value, base);
-    return r.ec == std::errc() && r.ptr == end && text != end;
+bool ParseHex(const char* text, T& value) {
+    static_assert(std::is_unsigned<T>::value, "hex keys are unsigned");
+    if (*text == '\0') return false;
+    T result = 0;
+    for (; *text; ++text) {
+        unsigned digit;
+        const char c = *text;
+        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+        else return false;
+        if (result > (std::numeric_limits<T>::max() >> 4)) return false;
+        result = static_cast<T>((result << 4) | digit);
+    }
+    value = result;
+    return true;
+}
+
+template <typename T>
+bool ParseDecimal(const char* text, T& value) {
+    static_assert(std::is_signed<T>::value, "decimal values are signed");
+    const bool negative = *text == '-';
+    if (negative) ++text;
+    if (*text == '\0') return false;
+    // Accumulate negatively: the negative range is the larger one.
+    long long result = 0;
+    const long long lowest = std::numeric_limits<T>::min();
+    const long long highest = std::numeric_limits<T>::max();
+    for (; *text; ++text) {
+        const char c = *text;
+        if (c < '0' || c > '9') return false;
+        const int digit = c - '0';
+        if (result < (lowest + digit) / 10) return false;
+        result = result * 10 - digit;
+    }
+    if (!negative) {
+        if (result < -highest) return false;
+        result = -result;
+    }
+    value = static_cast<T>(result);
+    return true;
+}
+
+size_t ElementChildren(pugi::xml_node node) {
+    size_t count = 0;
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
+        count += child.type() == pugi::node_element;
+    return count;
 }
 
 int HexDigit(char c) {
@@ -251,11 +304,11 @@ public:
         }
         int v = 0;
         if (!version) return Fail("no protocol version on <msg>");
-        if (!ParseNumber(version, v) || v != kProtocolVersion)
+        if (!ParseDecimal(version, v) || v != kProtocolVersion)
             return Fail("unsupported protocol version \"" + std::string(version) + "\" (this side speaks " +
                         std::to_string(kProtocolVersion) + ")");
         int g = 0, i = 0;
-        if (!group || !ParseNumber(group, g) || !id || !ParseNumber(id, i))
+        if (!group || !ParseDecimal(group, g) || !id || !ParseDecimal(id, i))
             return Fail("missing or bad message type (g, id) on <msg>");
         auto message = std::make_unique<CNMessageBase>(g, i);
         if (!Fields(root, *message, 0)) return nullptr;
@@ -303,6 +356,7 @@ private:
 
     bool Fields(pugi::xml_node parent, CNMessageBase& message, unsigned depth) {
         std::vector<CNField>& fields = message.MutableFields();
+        fields.reserve(ElementChildren(parent));
         for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
             if (node.type() != pugi::node_element) {
                 if (node.type() == pugi::node_pcdata && IsBlank(node.value())) continue;
@@ -340,15 +394,15 @@ private:
             fields.emplace_back();
             CNField& field = fields.back();
             field.kind = kind;
-            if (!t || !ParseNumber(t, field.typeKey, 16) || !k || !ParseNumber(k, field.fieldKey, 16))
+            if (!t || !ParseHex(t, field.typeKey) || !k || !ParseHex(k, field.fieldKey))
                 return Error(std::string("missing or bad type key or field key on <") + tag + ">");
-            if ((p1 && !ParseNumber(p1, field.pairFirst)) || (p2 && !ParseNumber(p2, field.pairSecond)))
+            if ((p1 && !ParseDecimal(p1, field.pairFirst)) || (p2 && !ParseDecimal(p2, field.pairSecond)))
                 return Error(std::string("bad field pair on <") + tag + ">");
             const bool hex = x && std::strcmp(x, "1") == 0;
 
             switch (kind) {
                 case CNFieldKind::Int64:
-                    if (!v || !ParseNumber(v, field.i64)) return Error("missing or bad value on <i>");
+                    if (!v || !ParseDecimal(v, field.i64)) return Error("missing or bad value on <i>");
                     break;
                 case CNFieldKind::String:
                     if (!Text(node, hex, field.str)) return false;
@@ -362,6 +416,7 @@ private:
                         if (std::strcmp(item.name(), "e") != 0)
                             return Error("unknown element <" + std::string(item.name()) + "> inside <l>");
                         if (!Count()) return false;
+                        if (field.list.empty()) field.list.reserve(ElementChildren(node));
                         pugi::xml_attribute ix = item.attribute("x");
                         field.list.emplace_back();
                         if (!Text(item, ix && std::strcmp(ix.value(), "1") == 0, field.list.back())) return false;
@@ -369,11 +424,12 @@ private:
                     break;
                 case CNFieldKind::Object: {
                     int group = 0, objectId = 0;
-                    if (!g || !ParseNumber(g, group) || !id || !ParseNumber(id, objectId))
+                    if (!g || !ParseDecimal(g, group) || !id || !ParseDecimal(id, objectId))
                         return Error("missing or bad object type (g, id) on <o>");
                     // Checked before descending: the walk's own depth is bounded.
-                    if (depth + 1 > m_limits.maxDepth)
-                        return Error("objects nested deeper than " + std::to_string(m_limits.maxDepth));
+                    const unsigned maxDepth = std::min(m_limits.maxDepth, kMaxWalkDepth);
+                    if (depth + 1 > maxDepth)
+                        return Error("objects nested deeper than " + std::to_string(maxDepth));
                     field.object = std::make_unique<CNMessageBase>(group, objectId);
                     if (!Fields(node, *field.object, depth + 1)) return false;
                     break;
@@ -457,8 +513,9 @@ std::unique_ptr<CNMessageBase> DecodeMessage(const char* data, size_t size, cons
         }
         // Every element costs at least one '<', so this bounds what the parser
         // allocates by the field limit, not only by the frame size.
-        const size_t tags = static_cast<size_t>(std::count(data, data + size, '<'));
-        if (tags / 2 > limits.maxFields + 1) {
+        // (A message can hold no more tags than bytes, so small ones skip the count.)
+        if (size / 2 > limits.maxFields + 1 &&
+            static_cast<size_t>(std::count(data, data + size, '<')) / 2 > limits.maxFields + 1) {
             error = "more than " + std::to_string(limits.maxFields) + " fields in one message";
             return nullptr;
         }
@@ -468,7 +525,7 @@ std::unique_ptr<CNMessageBase> DecodeMessage(const char* data, size_t size, cons
         buffer.assign(data, size);
         pugi::xml_document document;
         const unsigned options = pugi::parse_escapes | pugi::parse_ws_pcdata_single | pugi::parse_cdata |
-                                 pugi::parse_doctype;
+                                 pugi::parse_doctype | pugi::parse_fragment;
         pugi::xml_parse_result parsed = document.load_buffer_inplace(&buffer[0], size, options, pugi::encoding_utf8);
         std::unique_ptr<CNMessageBase> message;
         if (!parsed) {

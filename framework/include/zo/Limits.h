@@ -7,7 +7,7 @@ namespace zo {
 
 struct DecodeLimits {
     size_t maxFrameBytes = 16u << 20;   // payload of one frame
-    unsigned maxDepth = 16;             // nesting of objects
+    unsigned maxDepth = 16;             // nesting of objects (at most 256 whatever is set)
     size_t maxFields = 1u << 20;        // fields and list elements in one message, all levels
 };
 
