@@ -1,0 +1,43 @@
+#include "zo/LaunchContext.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace zo {
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// A whole decimal number within [low, high], else `fallback`.
+int EnvNumber(const char* name, int low, int high, int fallback) {
+    const std::string text = Env(name);
+    if (text.empty()) return fallback;
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || value < low || value > high) return fallback;
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+LaunchContext LaunchContextFromEnvironment() {
+    LaunchContext context;
+    context.endpoint = Env("ZO_ODS_ENDPOINT");
+    context.launched = std::getenv("ZO_ODS_ENDPOINT") != nullptr;
+    context.service = Env("ZO_ODS_SERVICE");
+    context.client = Env("ZO_ODS_CLIENT");
+    context.sessionId = Env("ZO_ODS_SESSION");
+    context.instanceDir = Env("ZO_ODS_INSTANCE_DIR");
+    // Standard input, output and error are never the ready descriptor.
+    context.readyFd = EnvNumber("ZO_ODS_READY_FD", 3, INT_MAX, -1);
+    context.idleExitSec = EnvNumber("ZO_ODS_IDLE_EXIT", 0, INT_MAX, 0);
+    return context;
+}
+
+}  // namespace zo

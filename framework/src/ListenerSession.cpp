@@ -1,0 +1,113 @@
+#include "ListenerSession.h"
+
+#include "CNSession.h"
+#include "MessageFrame.h"
+#include "SessionMessages.h"
+#include "zo/XmlCodec.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+namespace zo {
+
+namespace {
+
+// Bounds on the lingering close after a final answer.
+constexpr int kLingerMillis = 1000;
+constexpr size_t kLingerBytes = 1u << 20;
+
+// Compares without leaking through timing how much of the secret matched.
+bool SameSecret(const std::string& given, const std::string& expected) {
+    if (expected.empty() || given.size() != expected.size()) return false;
+    unsigned char difference = 0;
+    for (size_t i = 0; i < given.size(); ++i) difference |= static_cast<unsigned char>(given[i] ^ expected[i]);
+    return difference == 0;
+}
+
+bool Answer(SocketTransport& transport, const CNMessageBase& answer, const SessionContext& context,
+            std::string& frame) {
+    std::string error;
+    if (!EncodeFrame(answer, SIZE_MAX, frame, error)) return false;
+    return transport.Send(frame, Deadline(context.options.frameDeadlineSec), error) == IoStatus::Ok;
+}
+
+// Closing with unread input would reset the connection and could destroy the
+// answer before the peer reads it, so the input is drained (bounded) first.
+void LingerAfterFinalAnswer(SocketTransport& transport) {
+    ::shutdown(transport.Fd(), SHUT_WR);
+    const Deadline deadline = Deadline::FromMillis(kLingerMillis);
+    char sink[4096];
+    size_t drained = 0;
+    while (drained < kLingerBytes && WaitForFd(transport.Fd(), POLLIN, deadline) > 0) {
+        const ssize_t n = ::recv(transport.Fd(), sink, sizeof sink, 0);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
+        if (n > 0) drained += static_cast<size_t>(n);
+    }
+}
+
+void FinalAnswer(SocketTransport& transport, const CNMessageBase& answer, const SessionContext& context,
+                 std::string& frame) {
+    if (Answer(transport, answer, context, frame)) LingerAfterFinalAnswer(transport);
+}
+
+std::unique_ptr<CNMessageBase> CallHandler(const CNMessageBase& request, const PeerInfo& peer,
+                                           const SessionContext& context) {
+    try {
+        return context.handler(request, peer);
+    } catch (...) {
+        return nullptr;  // the client waits for an answer without limit: it gets one below
+    }
+}
+
+}  // namespace
+
+void ServeConnection(SocketTransport& transport, const PeerInfo& peer, const SessionContext& context) {
+    const ListenerOptions& options = context.options;
+    bool validated = options.sessionId.empty();
+    const Deadline presentBy(options.frameDeadlineSec);
+    std::string payload;
+    std::string frame;
+    std::string error;
+    for (;;) {
+        if (WaitForFd(transport.Fd(), POLLIN, validated ? Deadline(-1) : presentBy, context.stopFd) <= 0) return;
+        const IoStatus status =
+            transport.Receive(payload, Deadline(options.frameDeadlineSec), options.limits.maxFrameBytes, error);
+        if (status != IoStatus::Ok) {
+            if (status == IoStatus::Failed && transport.LastFailure() == SocketTransport::Failure::BadFrame)
+                FinalAnswer(transport, *MakeProtocolError(kProtocolError, error), context, frame);
+            return;  // closed, late, or broken
+        }
+        std::unique_ptr<CNMessageBase> request = DecodeMessage(payload.data(), payload.size(), options.limits, error);
+        if (!request) {
+            FinalAnswer(transport, *MakeProtocolError(kProtocolError, error), context, frame);
+            return;
+        }
+        std::unique_ptr<CNMessageBase> answer;
+        if (IsMessageType(*request, CNSession::Wire::kGroup, CNSession::Wire::kValidateReqId)) {
+            const bool accepted =
+                options.sessionId.empty() || SameSecret(ValidateRequestSession(*request), options.sessionId);
+            if (!accepted) {
+                FinalAnswer(transport, *MakeValidateResponse(kSessionRefused, "session refused"), context, frame);
+                return;
+            }
+            validated = true;
+            answer = MakeValidateResponse(0, "");
+        } else if (!validated) {
+            FinalAnswer(transport, *MakeValidateResponse(kSessionRefused, "no session presented"), context, frame);
+            return;
+        } else {
+            answer = CallHandler(*request, peer, context);
+            if (!answer) {
+                FinalAnswer(transport, *MakeProtocolError(kHandlerFailed, "the service failed to answer"), context,
+                            frame);
+                return;
+            }
+        }
+        if (!Answer(transport, *answer, context, frame)) return;
+        ++context.served;
+    }
+}
+
+}  // namespace zo
