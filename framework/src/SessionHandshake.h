@@ -1,0 +1,20 @@
+// Presenting a session identifier to a service: what Attach and the
+// launcher's check of a live instance both do.
+#pragma once
+
+#include "CZoNetwork.h"
+
+#include <string>
+
+namespace zo {
+
+// Connects `network` to `endpoint`, sends a validation request carrying
+// `sessionId` and reads the answer, each step within `timeoutSec`. Returns 0
+// when the service answers with status 0; else an errno with the reason in
+// `error` (ECONNREFUSED: no connection; ETIMEDOUT: no answer in time; EIO:
+// the connection failed; EPROTO: an answer without a status; EACCES: the
+// service refused), and the network is closed.
+int PresentSession(CZoNetwork& network, const std::string& endpoint, const std::string& sessionId, int timeoutSec,
+                   std::string& error);
+
+}  // namespace zo
