@@ -17,7 +17,9 @@ public:
     int getString(const char* section, const char* key, std::string* value);
 
     // The physical machine's short name: the host name up to the first dot.
-    // The text lives as long as this object.
+    // The text lives as long as this object. When ZO_HOSTNAME is set (even
+    // to the empty string) its value stands in for the host name, so a test
+    // or a container can choose the node's name.
     const char* getPhysicalMachine();
 
     // The mangled host name of a client: lower-cased; every byte outside

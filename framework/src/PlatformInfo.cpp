@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
 namespace {
 constexpr size_t kMaxHostNameBytes = 63;  // one DNS label
@@ -23,9 +24,11 @@ int ZOPlatformInfo::getString(const char* section, const char* key, std::string*
 
 const char* ZOPlatformInfo::getPhysicalMachine() {
     std::string name;
+    const char* chosen = std::getenv("ZO_HOSTNAME");
     struct utsname uts {};
-    if (::uname(&uts) == 0) name = uts.nodename;
-    if (name.empty()) {
+    if (chosen) name = chosen;
+    else if (::uname(&uts) == 0) name = uts.nodename;
+    if (!chosen && name.empty()) {
         char buffer[HOST_NAME_MAX + 1] = {};
         if (::gethostname(buffer, sizeof buffer - 1) == 0) name = buffer;
     }

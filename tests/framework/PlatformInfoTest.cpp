@@ -125,6 +125,7 @@ TEST_F(PlatformInfoTest, EachQueryReadsTheFileAnew) {
 }
 
 TEST(PlatformInfo, PhysicalMachineIsTheHostNameUpToTheFirstDot) {
+    ASSERT_EQ(std::getenv("ZO_HOSTNAME"), nullptr) << "run without ZO_HOSTNAME";
     char host[256] = {};
     ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
     std::string expected(host);
@@ -134,6 +135,17 @@ TEST(PlatformInfo, PhysicalMachineIsTheHostNameUpToTheFirstDot) {
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(std::string(name), expected);
     EXPECT_EQ(std::string(name).find('.'), std::string::npos);
+}
+
+TEST(PlatformInfo, HostNameCanBeChosenThroughTheEnvironment) {
+    ZOPlatformInfo info;
+    ::setenv("ZO_HOSTNAME", "Chosen-Node.example.com", 1);
+    EXPECT_STREQ(info.getPhysicalMachine(), "Chosen-Node");
+    ::setenv("ZO_HOSTNAME", "", 1);
+    EXPECT_STREQ(info.getPhysicalMachine(), "") << "an empty name stays empty";
+    std::string mangled;
+    EXPECT_EQ(info.getClientHostNameMangled(info.getPhysicalMachine(), mangled), 0);
+    ::unsetenv("ZO_HOSTNAME");
 }
 
 struct MangleCase {
