@@ -9,8 +9,9 @@
 //
 // Codes: 258 (0x102) a send or receive timed out; 774 (0x306) the launcher
 // or the service reported a failure; 183 (0xB7) AddTarget of a target that
-// exists; errno 22 an empty identifier to a single-filter listing. A failed
-// send or receive keeps the connection's own code.
+// exists; 13 (0xD) a response without a readable status object; errno 22 an
+// empty identifier to a single-filter listing. A failed send or receive keeps
+// the connection's own code.
 //
 // Threads: a client carries one exchange at a time and responses carry no
 // request identifier, so callers that share a client serialise their calls.
@@ -36,6 +37,10 @@ class ZOOnDemandSvcClient;
 namespace CNSession {
 class LaunchOnDemandServiceReq;
 class LaunchOnDemandServiceDetails;
+}
+namespace ZoScsiSrvClientInternal {
+struct Operation;
+struct Reply;
 }
 
 // The caller-facing request records. Each begins with a header, which the
@@ -198,15 +203,16 @@ public:
     [[nodiscard]] CYbError ListTargets(const std::string& command, std::vector<std::string>& targets);
 
 private:
-    struct Operation;  // one row of the exchange's table (ClientOperations.h)
+    // The one request exchange of every service operation (the operation's
+    // row in client/src/ClientOperations.h names it): sends `request`,
+    // receives one response and reads its status object. Returns the send or
+    // receive failure, or code 13 for a response without a readable status;
+    // otherwise success with the response and its error number in `reply`.
+    CYbError Exchange(const ZoScsiSrvClientInternal::Operation& operation, CNMessageBase& request,
+                      ZoScsiSrvClientInternal::Reply& reply);
 
-    // The one request exchange: send `request`, receive one response, read its
-    // status. On success `response` owns the response and `errorNumber` is 0;
-    // on a service refusal `response` owns it and `errorNumber` is the
-    // service's number; a send or receive failure returns the error.
-    CYbError Exchange(const Operation& operation, CNMessageBase& request, CNMessageBase*& response,
-                      int32_t& errorNumber);
-
+    // The body of ListLunsByTarget and ListLunsByHost; `filterKind` and
+    // `filterValue` only name the filter in the failure text.
     CYbError _ListLunsBy(const std::string& command, const std::string& arguments, const std::string& filterKind,
                          const std::string& filterValue, std::vector<LunInfo>& luns);
 
