@@ -6,6 +6,11 @@
 // time-out flag set; a failure returns an error. After a failure (peer closed,
 // garbage, an oversized frame, a time-out mid-frame) the connection is not
 // good any more and every later call fails at once. No SIGPIPE is raised.
+//
+// Errors are in the errno space: ENOTCONN (not connected, or failed before),
+// EMSGSIZE (the message exceeds the frame limit; nothing was sent and the
+// connection stays good), EIO (the transport failed), EPROTO (an
+// undecodable message arrived), EINVAL and ECONNREFUSED (Connect).
 #pragma once
 
 #include "CNMessageBase.h"

@@ -67,19 +67,55 @@ std::shared_ptr<InprocEndpoint> InprocEndpoint::Lookup(const std::string& name) 
 
 std::string InprocEndpoint::Endpoint() const { return "inproc:" + m_name; }
 
-void InprocEndpoint::SetSubmitError(const CYbError& error) { auto lock = Locked(m_state); m_state->submitError = error; }
-void InprocEndpoint::SetLaunchErrorNumber(long long number) { auto lock = Locked(m_state); m_state->launchErrorNumber = number; }
-void InprocEndpoint::SetSessionId(const std::string& id) { auto lock = Locked(m_state); m_state->sessionId = id; }
-void InprocEndpoint::SetServiceName(const std::string& name) { auto lock = Locked(m_state); m_state->serviceName = name; }
-void InprocEndpoint::SetAttachError(const CYbError& error) { auto lock = Locked(m_state); m_state->attachError = error; }
-int InprocEndpoint::SubmitCount() const { auto lock = Locked(m_state); return m_state->submitCount; }
-int InprocEndpoint::AttachCount() const { auto lock = Locked(m_state); return m_state->attachCount; }
-std::vector<std::string> InprocEndpoint::LaunchClientNames() const { auto lock = Locked(m_state); return m_state->clientNames; }
+void InprocEndpoint::SetSubmitError(const CYbError& error) {
+    auto lock = Locked(m_state);
+    m_state->submitError = error;
+}
+void InprocEndpoint::SetLaunchErrorNumber(long long number) {
+    auto lock = Locked(m_state);
+    m_state->launchErrorNumber = number;
+}
+void InprocEndpoint::SetSessionId(const std::string& id) {
+    auto lock = Locked(m_state);
+    m_state->sessionId = id;
+}
+void InprocEndpoint::SetServiceName(const std::string& name) {
+    auto lock = Locked(m_state);
+    m_state->serviceName = name;
+}
+void InprocEndpoint::SetAttachError(const CYbError& error) {
+    auto lock = Locked(m_state);
+    m_state->attachError = error;
+}
+int InprocEndpoint::SubmitCount() const {
+    auto lock = Locked(m_state);
+    return m_state->submitCount;
+}
+int InprocEndpoint::AttachCount() const {
+    auto lock = Locked(m_state);
+    return m_state->attachCount;
+}
+std::vector<std::string> InprocEndpoint::LaunchClientNames() const {
+    auto lock = Locked(m_state);
+    return m_state->clientNames;
+}
 
-void InprocEndpoint::QueueSend(SendOutcome outcome) { auto lock = Locked(m_state); m_state->sends.push_back(outcome); }
-void InprocEndpoint::QueueReceive(ReceiveOutcome outcome) { auto lock = Locked(m_state); m_state->receives.push_back(outcome); }
-void InprocEndpoint::SetResponder(Responder responder) { auto lock = Locked(m_state); m_state->responder = std::move(responder); }
-void InprocEndpoint::SetConnectionGood(bool good) { auto lock = Locked(m_state); m_state->good = good; }
+void InprocEndpoint::QueueSend(SendOutcome outcome) {
+    auto lock = Locked(m_state);
+    m_state->sends.push_back(outcome);
+}
+void InprocEndpoint::QueueReceive(ReceiveOutcome outcome) {
+    auto lock = Locked(m_state);
+    m_state->receives.push_back(outcome);
+}
+void InprocEndpoint::SetResponder(Responder responder) {
+    auto lock = Locked(m_state);
+    m_state->responder = std::move(responder);
+}
+void InprocEndpoint::SetConnectionGood(bool good) {
+    auto lock = Locked(m_state);
+    m_state->good = good;
+}
 
 void InprocEndpoint::QueueReply(std::unique_ptr<CNMessageBase> reply) {
     if (!reply) return;

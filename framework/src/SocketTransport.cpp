@@ -118,7 +118,8 @@ IoStatus SocketTransport::ReadExact(char* data, size_t size, size_t& got, const 
             return Fail(m_readBroken, Failure::Io, "poll: " + ErrnoText(errno), error);
         }
         const int code = errno;
-        return Fail(m_readBroken, code == ECONNRESET ? Failure::Closed : Failure::Io, "recv: " + ErrnoText(code), error);
+        return Fail(m_readBroken, code == ECONNRESET ? Failure::Closed : Failure::Io, "recv: " + ErrnoText(code),
+                    error);
     }
     return IoStatus::Ok;
 }

@@ -302,7 +302,8 @@ SpawnResult SpawnService(const SpawnRequest& request) {
             Report(d.reportWrite, 'E', errno);
             ::_exit(1);
         }
-        if (started == 0) RunProgram(program.c_str(), argv.data(), envp.data(), request.workingDir.c_str(), d, sweepLimit);
+        if (started == 0)
+            RunProgram(program.c_str(), argv.data(), envp.data(), request.workingDir.c_str(), d, sweepLimit);
         ::close(d.readyWrite);
         Supervise(started, d);
     }

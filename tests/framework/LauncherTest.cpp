@@ -182,8 +182,9 @@ TEST_F(LauncherTest, StartsTheServiceInAPrivateInstanceFolderAndAttaches) {
     ASSERT_FALSE(attached.IsError()) << attached.ToString();
     EXPECT_EQ(network.IsConnectionGood(), 1);
     EXPECT_EQ(EchoPid(network), launch.pid);
-    EXPECT_TRUE(zotest::WaitUntil([&] { return ReadFile(instance + "/service.log").find("serving") != std::string::npos; }))
-        << "the service's output goes to its log";
+    EXPECT_TRUE(zotest::WaitUntil([&] {
+        return ReadFile(instance + "/service.log").find("serving") != std::string::npos;
+    })) << "the service's output goes to its log";
 }
 
 TEST_F(LauncherTest, TheServiceIsDetachedFromTheLauncher) {
