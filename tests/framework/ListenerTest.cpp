@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -218,6 +219,21 @@ TEST_F(ListenerTest, DropsSlowAndSilentClientsAfterTheDeadlineWhileServingOthers
     ExpectServed(*client, "an idle validated client is kept");
     ::close(slow);
     ::close(silent);
+}
+
+TEST_F(ListenerTest, ManyIdleConnectionsDoNotHoldUpANormalClient) {
+    Start(Options());
+    std::vector<int> idle;
+    for (int i = 0; i < 200; ++i) idle.push_back(RawClient());
+    const int trickle = RawClient();
+    ASSERT_TRUE(WriteAll(trickle, std::string("\0", 1)));  // a byte, then a long pause
+    const auto start = std::chrono::steady_clock::now();
+    auto client = Client();
+    ExpectServed(*client, "among 201 others");
+    EXPECT_LT(zotest::SecondsSince(start), 1.0);
+    EXPECT_EQ(listener->ActiveConnections(), 202);
+    for (int fd : idle) ::close(fd);
+    ::close(trickle);
 }
 
 TEST_F(ListenerTest, CapsConnectionsAndAcceptsAgainWhenOneEnds) {
