@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <map>
-#include <sstream>
 
 namespace zoctl {
 
@@ -23,7 +22,7 @@ constexpr const char* kMainFooter =
     "  zoscsictl ls --target tgt01\n"
     "\n"
     "Exit codes: 0 ok, 1 other failure, 2 usage error, 3 not found, 4 already exists,\n"
-    "5 invalid argument, 6 time-out, 7 service unreachable (docs/CLI.md).";
+    "5 invalid argument, 6 time-out, 7 service unreachable, 8 busy (docs/CLI.md).";
 
 // A value that becomes one word of the service's option text.
 const CLI::Validator kOneWord(
@@ -34,7 +33,20 @@ const CLI::Validator kOneWord(
     },
     "WORD");
 
-const CLI::Range kLunRange(0, INT_MAX, "0..2147483647");
+// A LUN id: decimal digits, 0..2147483647.
+const CLI::Validator kLunId(
+    [](std::string& value) -> std::string {
+        if (value.empty() || value.size() > 10 || value.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoll(value) > INT_MAX)
+            return "a LUN id is a number from 0 to 2147483647, not \"" + value + "\"";
+        return std::string();
+    },
+    "ID");
+
+const std::map<std::string, std::string> kGroupSummaries = {
+    {"target", "Add or remove a target (target add, target rm)"},
+    {"lun", "Create, open, close or remove a LUN (lun create, open, close, rm)"},
+};
 
 }  // namespace
 
@@ -46,7 +58,7 @@ CliApp::CliApp() : m_app(kOverview, "zoscsictl") {
                      "Client name the service is launched for (default: this node's mangled host name)")
         ->type_name("NAME");
     m_app.add_option("--log-level", m_globals.logLevel,
-                     "Library log level: -2 silent, -1 failures (default), 0 details, 1 successes, 2 tracing")
+                     "Log level: -2 silent, -1 failures (default, or ZO_LOG_LEVEL), 0 details, 1 successes, 2 tracing")
         ->type_name("N")
         ->check(CLI::Range(-2, 2));
     m_app.add_flag("--json", m_globals.json, "Print one JSON document on standard output");
@@ -64,7 +76,7 @@ CliApp::CliApp() : m_app(kOverview, "zoscsictl") {
             word = path.substr(blank + 1);
             auto& g = groups[group];
             if (!g) {
-                g = m_app.add_subcommand(group, "Commands on " + group + "s (see zoscsictl " + group + " --help)");
+                g = m_app.add_subcommand(group, kGroupSummaries.at(group));
                 g->require_subcommand(1);
             }
             parent = g;
@@ -84,10 +96,10 @@ void CliApp::Bind(Bound& bound, Param param) {
     case Param::Target: option = sub.add_option("TARGET", a.target, "Target name")->required(); break;
     case Param::Name: option = sub.add_option("NAME", a.name, "Name of the new target")->required(); break;
     case Param::Lun:
-        option = sub.add_option("LUN", a.lun, "LUN id within the target")->required()->check(kLunRange);
+        option = sub.add_option("LUN", a.lun, "LUN id within the target")->required()->check(kLunId);
         break;
     case Param::Id:
-        option = sub.add_option("ID", a.lun, "LUN id within the target")->required()->check(kLunRange);
+        option = sub.add_option("ID", a.lun, "LUN id within the target")->required()->check(kLunId);
         break;
     case Param::Host: option = sub.add_option("HOST", a.host, "Host (initiator) name")->required(); break;
     case Param::From: option = sub.add_option("FROM", a.from, "Host the LUN is mapped to now")->required(); break;

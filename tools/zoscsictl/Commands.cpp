@@ -16,7 +16,7 @@ namespace {
 using Req = ZoScsiSrvClientRequest::RequestHeader;
 using LunInfo = ZoScsiSrvClient::LunInfo;
 
-#define ZOCTL_HERE(fn) FXCodeLocation("zoscsictl", (fn), __LINE__)
+#define ZOCTL_HERE(command) FXCodeLocation("zoscsictl", "zoscsictl " command, __LINE__)
 
 Req DefaultHeader() { return Req(1, ZoScsiServer::ISCSI, 0); }
 
@@ -225,6 +225,15 @@ CYbError ListFiltered(ZoScsiSrvClient& client, const std::string& target, bool b
     return client.ListLuns(luns, "", "");
 }
 
+// The service filters by exact name, so a misspelt target lists as empty;
+// an empty listing for a target that is not there is reported as such.
+CYbError CheckTargetExists(ZoScsiSrvClient& client, const std::string& target) {
+    std::vector<std::string> targets;
+    const CYbError error = client.ListTargets("lt", targets);
+    if (error.IsError() || std::find(targets.begin(), targets.end(), target) != targets.end()) return error;
+    return FXErrorUtil::ErrorErrNo(ZOCTL_HERE("ls"), ENOENT, "Target %s does not exist", target.c_str());
+}
+
 Outcome RunLs(ZoScsiSrvClient& client, const Args& a) {
     const bool byTarget = a.Given(Param::TargetFilter);
     const bool byHost = a.Given(Param::HostFilter);
@@ -232,6 +241,10 @@ Outcome RunLs(ZoScsiSrvClient& client, const Args& a) {
     std::vector<LunInfo> luns;
     const CYbError error = ListFiltered(client, target, byTarget, a.hostFilter, byHost, luns);
     if (error.IsError()) return Outcome::Failed(error);
+    if (luns.empty() && byTarget) {
+        const CYbError missing = CheckTargetExists(client, target);
+        if (missing.IsError()) return Outcome::Failed(missing);
+    }
 
     Outcome outcome;
     if (luns.empty()) {

@@ -20,6 +20,7 @@ ExitCode FromServiceNumber(int number) {
     case ZoScsiServer::kErrNotFound: return kExitNotFound;
     case ZoScsiServer::kErrAlreadyExists: return kExitAlreadyExists;
     case ZoScsiServer::kErrInvalidArgument: return kExitInvalidArgument;
+    case ZoScsiServer::kErrBusy: return kExitBusy;
     default: return kExitFailure;
     }
 }
@@ -32,7 +33,6 @@ bool IsConnectionErrno(unsigned code) {
     case ECONNREFUSED:
     case ECONNABORTED:
     case ENOTCONN:
-    case ENOENT:
         return true;
     default:
         return false;
@@ -59,6 +59,7 @@ ExitCode ClassifyError(const CYbError& error, Stage stage) {
     const unsigned code = error.Code();
     if (error.Space() == FXErrorSpace::ErrNo) {
         if (code == EINVAL) return kExitInvalidArgument;
+        if (code == ENOENT) return kExitNotFound;
         if (code == ETIMEDOUT) return kExitTimeout;
         if (IsConnectionErrno(code)) return kExitUnreachable;
         return kExitFailure;
@@ -84,6 +85,7 @@ const char* ExitKind(ExitCode code) {
     case kExitInvalidArgument: return "invalid_argument";
     case kExitTimeout: return "timeout";
     case kExitUnreachable: return "unreachable";
+    case kExitBusy: return "busy";
     }
     return "failure";
 }

@@ -17,6 +17,7 @@ enum ExitCode : int {
     kExitInvalidArgument = 5,  // the service or the library refused a value
     kExitTimeout = 6,          // a send or receive timed out
     kExitUnreachable = 7,      // the service could not be launched or reached
+    kExitBusy = 8,             // refused while in use (a mapped LUN, a target with LUNs)
 };
 
 // Where a failure happened: reaching the service, or in an operation on it.

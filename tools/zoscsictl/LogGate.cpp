@@ -2,6 +2,8 @@
 
 #include <boost/make_shared.hpp>
 
+#include <cstdlib>
+
 namespace zoctl {
 
 void LogGate::Write(int level, const char* function, int line, int arg1, int arg2, const char* format, ...) {
@@ -11,6 +13,15 @@ void LogGate::Write(int level, const char* function, int line, int arg1, int arg
     const std::string text = ZoFormatV(format, args);
     va_end(args);
     m_out.Write(level, function, line, arg1, arg2, "%s", text.c_str());
+}
+
+int ResolveLogLevel(bool optionGiven, int optionLevel) {
+    if (optionGiven) return optionLevel;
+    const char* text = std::getenv("ZO_LOG_LEVEL");
+    if (!text || !*text) return -1;
+    char* end = nullptr;
+    const long level = std::strtol(text, &end, 10);
+    return (*end == '\0' && level >= -2 && level <= 2) ? static_cast<int>(level) : -1;
 }
 
 void InstallLogGate(int level) { g_ptrLogWriter = boost::make_shared<LogGate>(level); }

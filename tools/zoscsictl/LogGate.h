@@ -20,6 +20,10 @@ private:
     StderrLogWriter m_out;
 };
 
+// The option's level when given; else ZO_LOG_LEVEL, as the framework's own
+// writer reads it; else -1 (failures only), so normal output stays clean.
+int ResolveLogLevel(bool optionGiven, int optionLevel);
+
 // Installs a LogGate of `level` as the process's log writer.
 void InstallLogGate(int level);
 

@@ -8,8 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <sstream>
+#include <exception>
 
 namespace {
 
@@ -50,9 +49,16 @@ int main(int argc, char** argv) {
         Write(zoctl::RenderUsageError(std::string(e.what()) + " (see --help)", MentionsJson(argc, argv)));
         return zoctl::kExitUsage;
     }
-    zoctl::InstallLogGate(cli.globals().logLevel);
+    const bool levelGiven = cli.app().get_option("--log-level")->count() > 0;
+    zoctl::InstallLogGate(zoctl::ResolveLogLevel(levelGiven, cli.globals().logLevel));
     const zoctl::CommandRow* row = cli.Selected();
-    const zoctl::Printed printed = zoctl::Render(Run(*row, cli), cli.globals().json);
-    Write(printed);
-    return printed.exitCode;
+    try {
+        const zoctl::Printed printed = zoctl::Render(Run(*row, cli), cli.globals().json);
+        Write(printed);
+        return printed.exitCode;
+    } catch (const std::exception& e) {
+        // The library passes the framework's exceptions (and bad_alloc) through.
+        std::fprintf(stderr, "zoscsictl: unexpected failure: %s\n", e.what());
+        return zoctl::kExitFailure;
+    }
 }
