@@ -53,7 +53,7 @@ refused() {
   [ "$rc" -ne 0 ]
 }
 
-tgt=iqn.2026-12.com.example:storage.tgt01
+tgt=tgt01
 host1=iqn.2026-12.com.example:host01
 host2=iqn.2026-12.com.example:host02
 

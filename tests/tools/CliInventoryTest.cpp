@@ -207,6 +207,10 @@ struct FilterCase {
     std::vector<std::string> rows;  // "target lun host" of each listed record
 };
 
+void PrintTo(const FilterCase& c, std::ostream* os) {
+    for (const auto& arg : c.args) *os << arg << ' ';
+}
+
 class CliListingFilters : public CliInventory, public ::testing::WithParamInterface<FilterCase> {};
 
 TEST_P(CliListingFilters, ListExactlyTheMatchingRecords) {

@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 
 using CliService = CtlHarness;
 
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
 TEST_F(CliService, StartPrintsConfirmationAndJson) {
     const ProcessResult human = Ctl({"start"});
     EXPECT_EQ(human.exitCode, 0) << human.err;
@@ -33,16 +35,29 @@ TEST_F(CliService, StartPrintsConfirmationAndJson) {
 TEST_F(CliService, StatusWithAndWithoutValidation) {
     const ProcessResult plain = Ctl({"status"});
     EXPECT_EQ(plain.exitCode, 0) << plain.err;
-    EXPECT_EQ(plain.out, "ZoScsiSrv for client ctltest: up\n");
+    EXPECT_EQ(FirstLine(plain.out), "ZoScsiSrv for client ctltest: up");
 
     const ProcessResult validated = Ctl({"status", "--validate"});
     EXPECT_EQ(validated.exitCode, 0) << validated.err;
-    EXPECT_EQ(validated.out, "ZoScsiSrv for client ctltest: up, session validated\n");
+    EXPECT_EQ(FirstLine(validated.out), "ZoScsiSrv for client ctltest: up, session validated");
 
     const auto doc = Json(Ctl({"status", "--validate", "--json"}));
     EXPECT_EQ(doc.at("ok"), "true");
     EXPECT_EQ(doc.at("up"), "true");
     EXPECT_EQ(doc.at("validated"), "true");
+}
+
+TEST_F(CliService, StatusShowsTheServicesDetails) {
+    ASSERT_EQ(Ctl({"target", "add", "tgt01"}).exitCode, 0);
+    const ProcessResult human = Ctl({"status"});
+    EXPECT_TRUE(std::regex_search(human.out, std::regex(R"(\n  backend: +inventory\n)"))) << human.out;
+    EXPECT_TRUE(std::regex_search(human.out, std::regex(R"(\n  targets: +1\n)"))) << human.out;
+
+    const auto doc = Json(Ctl({"--json", "status"}));
+    EXPECT_EQ(doc.at("service.client"), "\"ctltest\"");
+    EXPECT_EQ(doc.at("service.backend"), "\"inventory\"");
+    EXPECT_EQ(doc.at("service.targets"), "1");
+    EXPECT_TRUE(std::regex_match(doc.at("service.pid"), std::regex(R"([1-9][0-9]*)")));
 }
 
 TEST_F(CliService, TheServiceIsLaunchedOnceAndReused) {
@@ -64,7 +79,7 @@ TEST_F(CliService, DefaultClientIsTheMangledHostName) {
     }
     const ProcessResult r = CtlRaw({"status"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "ZoScsiSrv for client " + mangled + ": up\n");
+    EXPECT_EQ(FirstLine(r.out), "ZoScsiSrv for client " + mangled + ": up");
     EXPECT_TRUE(fs::exists(fs::path(m_runtime) / "ZoScsiSrv" / mangled / "pid"));
 }
 
@@ -72,7 +87,7 @@ TEST_F(CliService, ReloadOfTheServiceWord) {
     const ProcessResult r = Ctl({"reload", "reload"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "reloaded (reload)\n");
-    EXPECT_EQ(Json(Ctl({"--json", "reload", "reload"})).at("command"), "\"reload\"");
+    EXPECT_EQ(Json(Ctl({"--json", "reload"})).at("command"), "\"reload\"");  // the default word
 }
 
 TEST_F(CliService, UnknownReloadWordFails) {

@@ -43,6 +43,8 @@ struct UsageCase {
     std::vector<std::string> args;
 };
 
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.what; }
+
 class CliUsageErrors : public CtlHarness, public ::testing::WithParamInterface<UsageCase> {};
 
 TEST_P(CliUsageErrors, ExitTwoWithoutLaunchingTheService) {

@@ -24,6 +24,8 @@ struct ClassifyCase {
     ExitCode expected;
 };
 
+void PrintTo(const ClassifyCase& c, std::ostream* os) { *os << c.what; }
+
 class ClassifyError : public ::testing::TestWithParam<ClassifyCase> {};
 
 TEST_P(ClassifyError, MapsToTheExitCode) {

@@ -18,6 +18,8 @@ struct EscapeCase {
     std::string out;  // without the surrounding quotes
 };
 
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.what; }
+
 class JsonEscape : public ::testing::TestWithParam<EscapeCase> {};
 
 TEST_P(JsonEscape, QuotesTheBytes) {

@@ -32,6 +32,8 @@ struct TimeCase {
     const char* iso;  // nullptr: JSON null
 };
 
+void PrintTo(const TimeCase& c, std::ostream* os) { *os << c.epoch; }
+
 class Times : public ::testing::TestWithParam<TimeCase> {};
 
 TEST_P(Times, RenderInUtc) {

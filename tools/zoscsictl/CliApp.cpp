@@ -104,7 +104,10 @@ void CliApp::Bind(Bound& bound, Param param) {
     case Param::Host: option = sub.add_option("HOST", a.host, "Host (initiator) name")->required(); break;
     case Param::From: option = sub.add_option("FROM", a.from, "Host the LUN is mapped to now")->required(); break;
     case Param::To: option = sub.add_option("TO", a.to, "Host to map the LUN to instead")->required(); break;
-    case Param::Command: option = sub.add_option("CMD", a.command, "Reload command word")->required(); break;
+    case Param::Command:
+        a.command = "reload";  // the service's one reload word today
+        option = sub.add_option("CMD", a.command, "Reload command word, passed unchanged (default: reload)");
+        break;
     case Param::Params:
         option = sub.add_option("--params", a.params, "Target parameters, passed to the service unchanged")
                      ->type_name("TEXT");

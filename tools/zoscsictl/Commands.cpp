@@ -57,6 +57,30 @@ Outcome RunReload(ZoScsiSrvClient& client, const Args& a) {
                 Fields({{"command", a.command}}));
 }
 
+// The service's own "status" word answers "key=value" lines (version, pid,
+// backend, counts). They are extra detail: a service that does not know the
+// word is still up, so a refusal only leaves them out.
+void AddServiceDetails(ZoScsiSrvClient& client, const Args& a, Outcome& outcome) {
+    std::vector<std::string> lines;
+    if (client.ListLuns("status", "-h " + a.client, lines).IsError()) return;
+    size_t width = 0;
+    std::vector<std::pair<std::string, std::string>> details;
+    for (const auto& line : lines) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos || eq == 0) continue;
+        details.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+        width = std::max(width, eq);
+    }
+    json::Value service = json::Value::Object();
+    for (const auto& [key, value] : details) {
+        outcome.lines.push_back("  " + key + ":" + std::string(width - key.size() + 1, ' ') + value);
+        const bool number = !value.empty() && value.size() <= 18 &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        service.Set(key, number ? json::Value(static_cast<long long>(std::stoll(value))) : json::Value(value));
+    }
+    outcome.data.Set("service", std::move(service));
+}
+
 Outcome RunStatus(ZoScsiSrvClient& client, const Args& a) {
     if (!client.IsZoScsiServiceUp(a.validate)) {
         const CYbError error = FXErrorUtil::ErrorErrNo(
@@ -64,9 +88,11 @@ Outcome RunStatus(ZoScsiSrvClient& client, const Args& a) {
             a.validate ? " (session validation failed)" : "");
         return Outcome::Failed(error, Stage::Connect);
     }
-    return Done(CYbError::Success(),
-                "ZoScsiSrv for client " + a.client + ": up" + (a.validate ? ", session validated" : ""),
-                Fields({{"client", a.client}, {"up", true}, {"validated", a.validate}}));
+    Outcome outcome = Done(CYbError::Success(),
+                           "ZoScsiSrv for client " + a.client + ": up" + (a.validate ? ", session validated" : ""),
+                           Fields({{"client", a.client}, {"up", true}, {"validated", a.validate}}));
+    AddServiceDetails(client, a, outcome);
+    return outcome;
 }
 
 Outcome RunTargetAdd(ZoScsiSrvClient& client, const Args& a) {
@@ -267,8 +293,10 @@ const std::vector<CommandRow>& CommandTable() {
     static const std::vector<CommandRow> table = {
         {"start", "Start the SCSI service (iSCSI) on the node", {},
          "  zoscsictl start\n  zoscsictl --client node7 start", RunStart},
-        {"reload", "Pass a reload command to the service (docs/SERVICE.md lists them)", {P::Command},
-         "  zoscsictl reload <word>   (see docs/SERVICE.md for the reload words)", RunReload},
+        {"reload", "Have the service reload its configuration and resynchronise its fabric", {P::Command},
+         "  zoscsictl reload           (the same as: zoscsictl reload reload)\n"
+         "  zoscsictl reload WORD      (another reload word of the service, passed unchanged)",
+         RunReload},
         {"status", "Tell whether the service is up for this client", {P::Validate},
          "  zoscsictl status\n  zoscsictl status --validate --json", RunStatus},
         {"target add", "Create a target", {P::Name, P::Params},
