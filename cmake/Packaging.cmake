@@ -23,7 +23,7 @@ set(CPACK_PACKAGE_NAME "zoscsisrvclient")
 set(CPACK_PACKAGE_VENDOR "ZoScsiSrv developers")
 set(CPACK_PACKAGE_CONTACT "ZoScsiSrv developers <zoscsisrv-devel@localhost>")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "On-demand SCSI target service and its client library")
+# No package-wide summary: each package's description starts with its own.
 set(CPACK_PACKAGE_HOMEPAGE_URL "")
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX "/usr")
@@ -45,6 +45,18 @@ find_program(ZO_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ZO_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(_zo_runtime_depends "")
+  # Our own libraries are found in the build tree; the packages depend on
+  # the library package by component (below), not through dpkg-shlibdeps.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "")
+  foreach(_lib zoframework ZoScsiSrvClient)
+    if(TARGET ${_lib})
+      get_target_property(_dir ${_lib} LIBRARY_OUTPUT_DIRECTORY)
+      if(NOT _dir)
+        get_target_property(_dir ${_lib} BINARY_DIR)
+      endif()
+      list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${_dir}")
+    endif()
+  endforeach()
 else()
   # Without dpkg-dev: what the binaries link on Debian 12.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
@@ -54,10 +66,10 @@ endif()
 set(CPACK_COMPONENT_LIBRARY_DISPLAY_NAME "ZoScsiSrv client library")
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
   "client library of the on-demand SCSI target service
- libZoScsiSrvClient lets a program on a storage node start the ZoScsiSrv
- service through the node's on-demand launcher and drive it: targets, LUNs,
- host mappings and listings. libzoframework carries the errors, logging,
- configuration, messages and connections it is built on.")
+libZoScsiSrvClient lets a program on a storage node start the ZoScsiSrv
+service through the node's on-demand launcher and drive it: targets, LUNs,
+host mappings and listings. libzoframework carries the errors, logging,
+configuration, messages and connections it is built on.")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME "libzoscsisrvclient1")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION "libs")
 if(_zo_runtime_depends)
@@ -67,9 +79,9 @@ endif()
 set(CPACK_COMPONENT_DEVELOPMENT_DISPLAY_NAME "ZoScsiSrv client development files")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
   "development files of the ZoScsiSrv client library
- Headers (under /usr/include/zo), the CMake package ZoScsiSrvClient
- (find_package(ZoScsiSrvClient CONFIG)) and the pkg-config files
- zoscsisrvclient and zoframework.")
+Headers (under /usr/include/zo), the CMake package ZoScsiSrvClient
+(find_package(ZoScsiSrvClient CONFIG)) and the pkg-config files
+zoscsisrvclient and zoframework.")
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME "libzoscsisrvclient-dev")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION "libdevel")
@@ -80,10 +92,10 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_COMPONENT_SERVICE_DISPLAY_NAME "ZoScsiSrv service")
 set(CPACK_COMPONENT_SERVICE_DESCRIPTION
   "on-demand SCSI target service with a durable inventory
- zoscsisrv keeps the node's SCSI targets, LUNs and host mappings in a SQLite
- inventory and carries them out on a backend: records only, or real iSCSI
- disks through tgtd. The node's launcher starts it on demand; the systemd
- unit runs it permanently.")
+zoscsisrv keeps the node's SCSI targets, LUNs and host mappings in a SQLite
+inventory and carries them out on a backend: records only, or real iSCSI
+disks through tgtd. The node's launcher starts it on demand; the systemd
+unit runs it permanently.")
 set(CPACK_COMPONENT_SERVICE_DEPENDS library)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME "zoscsisrv")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION "admin")
@@ -95,9 +107,9 @@ endif()
 set(CPACK_COMPONENT_CLI_DISPLAY_NAME "ZoScsiSrv command-line tool")
 set(CPACK_COMPONENT_CLI_DESCRIPTION
   "command-line tool for the ZoScsiSrv SCSI target service
- zoscsictl runs every operation of the ZoScsiSrv client library from the
- shell: start the service, create and delete targets and LUNs, map them to
- hosts and list them.")
+zoscsictl runs every operation of the ZoScsiSrv client library from the
+shell: start the service, create and delete targets and LUNs, map them to
+hosts and list them.")
 set(CPACK_COMPONENT_CLI_DEPENDS library)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME "zoscsictl")
 set(CPACK_DEBIAN_CLI_PACKAGE_SECTION "admin")
