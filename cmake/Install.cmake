@@ -173,6 +173,30 @@ function(zo_install_configured template destination component)
   " COMPONENT ${component})
 endfunction()
 
+# An install into /usr (a distribution prefix, or the Debian packages, which
+# CPack installs with prefix /usr) needs no RUNPATH: the system's loader path
+# has the libraries. It is removed there when the install runs, whatever
+# prefix the build was configured with.
+function(zo_drop_runpath_under_usr component)
+  if(NOT ZO_INSTALL_RPATH)
+    return()
+  endif()
+  set(_code "if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")\n")
+  foreach(_file IN LISTS ARGN)
+    string(APPEND _code "  file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}/usr/${_file}\")\n")
+  endforeach()
+  string(APPEND _code "endif()\n")
+  install(CODE "${_code}" COMPONENT ${component})
+endfunction()
+
+if(_zo_libraries)
+  set(_zo_library_files "")
+  foreach(_lib IN LISTS _zo_libraries)
+    list(APPEND _zo_library_files "${CMAKE_INSTALL_LIBDIR}/lib${_lib}.so.${PROJECT_VERSION}")
+  endforeach()
+  zo_drop_runpath_under_usr(library ${_zo_library_files})
+endif()
+
 if(TARGET zoframework)
   zo_install_configured(${PROJECT_SOURCE_DIR}/packaging/pkgconfig/zoframework.pc.in
                         ${ZO_INSTALL_PKGCONFIGDIR} development)
@@ -185,6 +209,7 @@ endif()
 # The service.
 if(TARGET zoscsisrv)
   install(TARGETS zoscsisrv RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT service)
+  zo_drop_runpath_under_usr(service ${CMAKE_INSTALL_SBINDIR}/zoscsisrv)
   zo_install_configured(${PROJECT_SOURCE_DIR}/packaging/systemd/zoscsisrv.service.in
                         ${ZO_INSTALL_UNITDIR} service)
   zo_install_configured(${PROJECT_SOURCE_DIR}/packaging/zo.conf.sample.in
@@ -203,6 +228,7 @@ endif()
 # The command-line tool.
 if(TARGET zoscsictl)
   install(TARGETS zoscsictl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
+  zo_drop_runpath_under_usr(cli ${CMAKE_INSTALL_BINDIR}/zoscsictl)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/man/zoscsictl.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/bash-completion/zoscsictl

@@ -136,6 +136,11 @@ grep -q '^ExecStart=/usr/sbin/zoscsisrv ' "$root/usr/lib/systemd/system/zoscsisr
 pc=$(find "$root/usr/lib" -name zoscsisrvclient.pc)
 grep -qx 'prefix=/usr' "$pc" || fail "the packaged zoscsisrvclient.pc does not name /usr"
 libpath=$(dirname "$(find "$root/usr/lib" -name "libZoScsiSrvClient.so.$major")")
+# Under /usr the loader's own path finds the libraries: no RUNPATH or RPATH.
+for elf in usr/sbin/zoscsisrv usr/bin/zoscsictl "${libpath#"$root"/}/libZoScsiSrvClient.so.$ZO_VERSION" \
+           "${libpath#"$root"/}/libzoframework.so.$ZO_VERSION"; do
+  if readelf -d "$root/$elf" | grep -E '\((RUNPATH|RPATH)\)'; then fail "the packaged $elf has a search path"; fi
+done
 for prog in usr/sbin/zoscsisrv usr/bin/zoscsictl; do
   LD_LIBRARY_PATH=$libpath "$root/$prog" --help >"$work/help" 2>&1 ||
     { cat "$work/help" >&2; fail "the packaged $prog does not run"; }
