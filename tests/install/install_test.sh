@@ -24,6 +24,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/zo-install-test.XXXXXX")
 cleanup() {
   # Only the instance this test launched, by its process id.
   if [ -n "${service_pid:-}" ]; then kill "$service_pid" 2>/dev/null || true; fi
+  if [ -n "${perm_pid:-}" ]; then kill "$perm_pid" 2>/dev/null || true; wait "$perm_pid" 2>/dev/null || true; fi
   if [ "${ZO_TEST_KEEP:-0}" = 1 ]; then echo "kept $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
@@ -187,5 +188,35 @@ grep -q '^target: .*consumer01' "$work/session.out" ||
   fail "session: the new target is not listed: $(cat "$work/session.out")"
 [ -n "$(find "$work/state" -name 'inventory.db')" ] || fail "session: no inventory in the state folder"
 note "a session against the installed service works"
+
+# --- the permanent service, as the installed unit starts it ----------------
+# The unit's own ExecStart line, with its folders moved into the scratch
+# folder; clients reach it through an endpoint entry and its session.
+unit=$prefix/lib/systemd/system/zoscsisrv.service
+exec_line=$(sed -n 's/^ExecStart=//p' "$unit")
+secret=0123456789abcdef0123456789abcdef
+mkdir -m 700 "$work/perm" "$work/perm-state"
+exec_line=${exec_line//\/run\/zo\/zoscsisrv/$work/perm}
+exec_line=${exec_line//\/var\/lib\/zoscsisrv/$work/perm-state}
+exec_line=${exec_line//\$\{ZOSCSISRV_SESSION\}/$secret}
+exec_line=${exec_line//\$ZOSCSISRV_OPTIONS/}
+read -r -a perm_argv <<<"$exec_line"
+LD_LIBRARY_PATH=$libdir "${perm_argv[@]}" --client perm-node >"$work/perm.log" 2>&1 &
+perm_pid=$!
+for _ in $(seq 100); do [ -S "$work/perm/socket" ] && break; sleep 0.1; done
+[ -S "$work/perm/socket" ] || { cat "$work/perm.log" >&2; fail "the unit's command line does not start the service"; }
+env ZO_CONFIG=/dev/null ZO_SERVICE_ZoScsiSrv="unix:$work/perm/socket" ZO_SERVICE_ZoScsiSrv_SESSION=$secret \
+  LD_LIBRARY_PATH="$libdir" "$work/consumer-pkgconfig" session perm-node >"$work/perm-session.out" 2>&1 ||
+  { cat "$work/perm-session.out" "$work/perm.log" >&2; fail "a client cannot use the permanent service"; }
+grep -q '^target: .*consumer01' "$work/perm-session.out" || fail "permanent service: target not listed"
+[ -f "$work/perm-state/perm-node/inventory.db" ] || fail "permanent service: no inventory in its state folder"
+if env ZO_CONFIG=/dev/null ZO_SERVICE_ZoScsiSrv="unix:$work/perm/socket" ZO_SERVICE_ZoScsiSrv_SESSION=wrong \
+     ZO_LAUNCH_TIMEOUT=2 LD_LIBRARY_PATH="$libdir" "$work/consumer-pkgconfig" session perm-node \
+     >"$work/perm-wrong.out" 2>&1; then
+  fail "the permanent service admitted a client with a wrong session"
+fi
+grep -q 'refused the session' "$work/perm-wrong.out" ||
+  fail "a wrong session is not reported as such: $(cat "$work/perm-wrong.out")"
+note "the unit's command line serves clients that present its session"
 
 echo "install test passed"
