@@ -137,6 +137,13 @@ src=$ZO_SOURCE_DIR/tests/install/consumer
   { cat "$work/pc.err" >&2; fail "the consumer does not build with pkg-config"; }
 note "consumer built with pkg-config"
 
+# The guide's first program, as the guide shows it, builds the same way.
+awk '/^```cpp$/ { on = 1; next } on && /^```$/ { exit } on' "$prefix/$ZO_DATADIR/doc/zoscsisrv/GUIDE.md" \
+  >"$work/hello.cpp"
+grep -q 'ZoScsiSrvClient' "$work/hello.cpp" || fail "GUIDE.md shows no first program"
+"$ZO_CXX" -std=c++17 -Wall -Wextra -Werror "${cflags[@]}" "$work/hello.cpp" "${libs[@]}" -o "$work/hello" \
+  2>"$work/hello.err" || { cat "$work/hello.err" >&2; fail "the guide's first program does not build"; }
+
 "$ZO_CMAKE" -S "$src" -B "$work/consumer-cmake" -G "$ZO_GENERATOR" \
   -DCMAKE_CXX_COMPILER="$ZO_CXX" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF \
