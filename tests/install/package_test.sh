@@ -117,6 +117,18 @@ note "package contents and dependencies as expected"
 sort "$work"/*.leaves | uniq -d >"$work/shared"
 [ ! -s "$work/shared" ] || { cat "$work/shared" >&2; fail "files held by two packages"; }
 
+# Nothing installed is left out of the packages: a plain install under /usr
+# holds exactly the files of the four together (a rule without one of the
+# four components would ship in no package).
+DESTDIR=$work/plain "$ZO_CMAKE" --install "$ZO_BUILD_DIR" --prefix /usr >"$work/plain.log" 2>&1 ||
+  { cat "$work/plain.log" >&2; fail "cmake --install --prefix /usr failed"; }
+(cd "$work/plain" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort) >"$work/plain.files"
+sort -u "$work"/*.leaves >"$work/packaged.files"
+if ! diff -u "$work/plain.files" "$work/packaged.files" >"$work/plain.diff"; then
+  cat "$work/plain.diff" >&2
+  fail "installed files and packaged files differ (- in no package, + only packaged)"
+fi
+
 # Every outside dependency names a package Debian has; on this machine (which
 # built the packages) each is installed, so apt-get can satisfy it anywhere.
 for pkg in "${!deb[@]}"; do
