@@ -61,8 +61,10 @@ public:
     FXErrorSpace Space() const;           // Host for success
     std::string Message() const;          // the text the error was made with
     std::vector<FXTrailFrame> Trail() const;  // oldest first: the maker's frame, then each push
-    // One line: "error 774 (0x306): <message> | at <function>:<line> [<text>] <- ..."
-    // "success" for a success object.
+    // One line: "error 774 (0x306): <message> | at <function>:<line> <- <function>:<line> [<text>] <- ..."
+    // from the failure up to the last push ("errno 22 (0x16): ..." in the
+    // errno space); the maker's text is the message and is not repeated;
+    // line breaks become spaces. "success" for a success object.
     std::string ToString() const;
 
 private:

@@ -7,6 +7,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <cstdarg>
 
 class CLogWriterInterface {
@@ -37,7 +38,7 @@ public:
     void SetLevel(int level);
 
 private:
-    volatile int m_level;
+    std::atomic<int> m_level;
 };
 
 // Formats printf-style into a std::string, any length.

@@ -79,9 +79,9 @@ StderrLogWriter::StderrLogWriter() : m_level(DefaultLevel()) {}
 
 StderrLogWriter::StderrLogWriter(int level) : m_level(level) {}
 
-int StderrLogWriter::GetLevel() { return m_level; }
+int StderrLogWriter::GetLevel() { return m_level.load(std::memory_order_relaxed); }
 
-void StderrLogWriter::SetLevel(int level) { m_level = level; }
+void StderrLogWriter::SetLevel(int level) { m_level.store(level, std::memory_order_relaxed); }
 
 void StderrLogWriter::Write(int level, const char* function, int line, int, int, const char* format, ...) {
     struct timespec now {};

@@ -195,7 +195,7 @@ bool CheckReferences(const char* data, size_t size, std::string& error) {
     const char* end = data + size;
     for (const char* p = static_cast<const char*>(std::memchr(data, '&', size)); p;
          p = static_cast<const char*>(std::memchr(p + 1, '&', static_cast<size_t>(end - p - 1)))) {
-        const char* semi = static_cast<const char*>(std::memchr(p, ';', std::min<size_t>(12, end - p)));
+        const char* semi = static_cast<const char*>(std::memchr(p, ';', std::min<size_t>(32, end - p)));
         bool ok = false;
         if (semi) {
             const std::string_view name(p + 1, static_cast<size_t>(semi - p - 1));
@@ -514,8 +514,10 @@ std::unique_ptr<CNMessageBase> DecodeMessage(const char* data, size_t size, cons
         // Every element costs at least one '<', so this bounds what the parser
         // allocates by the field limit, not only by the frame size.
         // (A message can hold no more tags than bytes, so small ones skip the count.)
-        if (size / 2 > limits.maxFields + 1 &&
-            static_cast<size_t>(std::count(data, data + size, '<')) / 2 > limits.maxFields + 1) {
+        auto tooManyTags = [&limits](size_t tags) {
+            return tags / 2 > limits.maxFields && tags / 2 - limits.maxFields > 1;
+        };
+        if (tooManyTags(size) && tooManyTags(static_cast<size_t>(std::count(data, data + size, '<')))) {
             error = "more than " + std::to_string(limits.maxFields) + " fields in one message";
             return nullptr;
         }

@@ -14,6 +14,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -97,6 +99,28 @@ TEST(Log, StderrWriterWritesLongLinesWhole) {
     const std::string big(200000, 'z');
     std::string out = CaptureStderr([&] { writer.Write(0, "f", 1, 0, 0, "%s|end", big.c_str()); });
     EXPECT_NE(out.find(big + "|end\n"), std::string::npos);
+}
+
+TEST(Log, StderrWriterLinesFromManyThreadsNeverInterleave) {
+    StderrLogWriter writer(0);
+    const std::string payload(3000, 'p');
+    std::string out = CaptureStderr([&] {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < 200; ++i) writer.Write(0, "f", t, 0, 0, "<%s>", payload.c_str());
+            });
+        for (auto& th : threads) th.join();
+    });
+    std::istringstream lines(out);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        EXPECT_NE(line.find(" L0 f:"), std::string::npos);
+        EXPECT_EQ(line.substr(line.size() - payload.size() - 2), "<" + payload + ">");
+    }
+    EXPECT_EQ(count, 800);
 }
 
 TEST(Log, StderrWriterLevelComesFromEnvironmentThenConfigurationThenZero) {

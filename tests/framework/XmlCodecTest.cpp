@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <cstdint>
 #include <random>
+#include <thread>
 #include <string>
 
 namespace {
@@ -347,6 +350,39 @@ TEST(XmlCodec, CorruptedMessagesNeverCrash) {
         auto decoded = Decode(bad, error);
         EXPECT_TRUE(decoded != nullptr || !error.empty());
     }
+}
+
+TEST(XmlCodec, HugeFieldLimitMeansNoLimit) {
+    zo::DecodeLimits limits;
+    limits.maxFields = SIZE_MAX;
+    std::string error;
+    EXPECT_NE(Decode(ManyFields(10), error, limits), nullptr) << error;
+}
+
+TEST(XmlCodec, AcceptsCharacterReferencesWithLeadingZeros) {
+    std::string error;
+    auto m = Decode("<msg v=\"1\" g=\"1\" id=\"1\"><s t=\"1\" k=\"1\">&#x00000041;&#0000066;</s></msg>", error);
+    ASSERT_NE(m, nullptr) << error;
+    EXPECT_EQ(m->getstring(0, 0, 1, 1), "AB");
+}
+
+TEST(XmlCodec, DecodesOnManyThreadsAtOnce) {
+    CNMessageBase m(75, 20);
+    m.setstring(1, 1, std::string(5000, 'w'), kType, 1);
+    m.setliststring(2, 2, {"a", "\x02"}, kType, 2);
+    const std::string xml = Encode(m);
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                std::string error;
+                auto back = zo::DecodeMessage(xml.data(), xml.size(), zo::DecodeLimits(), error);
+                if (back && Diff(m, *back).empty()) ++good;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(good.load(), 2000);
 }
 
 TEST(XmlCodec, DescribeGivesAOneLineDump) {
