@@ -84,15 +84,23 @@ bool ResolveEndpoint(const CommandLine& line, const zo::LaunchContext& launch, c
 bool ResolveIdleExit(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
                      ServiceConfig& config, std::string& error) {
     constexpr int kDay = 86400;
-    if (!line.idleExit.empty()) return Integer("--idle-exit", line.idleExit, 0, kDay, config.idleExitSec, error);
+    if (!line.idleExit.empty()) return Integer("--idle-exit", line.idleExit, 0, 365 * kDay, config.idleExitSec, error);
     if (!launch.launched) {
         config.idleExitSec = 0;  // by hand: until stopped
         return true;
     }
+    // The launcher always passes its registry's idle time, 0 when it has none:
+    // a positive one wins, otherwise the service's own setting holds.
     const std::string fromLauncher = Environment(sources, "ZO_ODS_IDLE_EXIT");
-    if (!fromLauncher.empty()) return Integer("ZO_ODS_IDLE_EXIT", fromLauncher, 0, kDay, config.idleExitSec, error);
+    int launcherIdle = 0;
+    if (!fromLauncher.empty() && !Integer("ZO_ODS_IDLE_EXIT", fromLauncher, 0, 365 * kDay, launcherIdle, error))
+        return false;
+    if (launcherIdle > 0) {
+        config.idleExitSec = launcherIdle;
+        return true;
+    }
     config.idleExitSec = kDefaultIdleExitSec;
-    return IntegerSetting(sources, "IdleExitSeconds", 0, kDay, config.idleExitSec, error);
+    return IntegerSetting(sources, "IdleExitSeconds", 0, 365 * kDay, config.idleExitSec, error);
 }
 
 }  // namespace

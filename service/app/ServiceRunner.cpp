@@ -23,6 +23,7 @@ namespace zoscsi {
 namespace {
 
 constexpr const char* kWhere = "zoscsisrv";
+constexpr int kLockWaitMillis = 3000;
 
 std::atomic<zo::ServiceListener*> g_listener{nullptr};
 
@@ -65,7 +66,7 @@ int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) 
     std::string error;
     if (!MakeStateFolder(folder, error)) return Fail(kExitConfig, error);
     InstanceLock lock;
-    if (!lock.Acquire(folder, error)) return Fail(kExitLocked, error);
+    if (!lock.Acquire(folder, kLockWaitMillis, error)) return Fail(kExitLocked, error);
 
     std::unique_ptr<InventoryStore> store;
     try {

@@ -30,12 +30,18 @@ InstanceLock::~InstanceLock() {
     if (m_fd >= 0) close(m_fd);
 }
 
-bool InstanceLock::Acquire(const std::string& folder, std::string& error) {
+bool InstanceLock::Acquire(const std::string& folder, int waitMillis, std::string& error) {
     const std::string path = folder + "/zoscsisrv.lock";
     m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_fd < 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
+    }
+    constexpr int kStepMillis = 20;
+    int waited = 0;
+    while (flock(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK && waited < waitMillis) {
+        usleep(kStepMillis * 1000);
+        waited += kStepMillis;
     }
     if (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         char holder[32] = {0};

@@ -19,8 +19,10 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // False with a reason (naming the other holder) when the lock is taken.
-    bool Acquire(const std::string& folder, std::string& error);
+    // Waits up to `waitMillis` for an instance that is going away to let go
+    // (a killed process drops its locks only once all its threads are gone);
+    // false with a reason (naming the other holder) when the lock stays taken.
+    bool Acquire(const std::string& folder, int waitMillis, std::string& error);
 
 private:
     int m_fd = -1;

@@ -1,0 +1,177 @@
+// Where an instance listens, keeps its inventory and how long it idles,
+// from the command line, the launcher's environment and [ZoScsiSrv].
+#include "app/ServiceConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace zoscsi;
+
+namespace {
+
+struct Sources {
+    std::map<std::string, std::string> ini;
+    std::map<std::string, std::string> env;
+    unsigned uid = 1000;
+
+    ConfigSources Get() const {
+        ConfigSources s;
+        s.setting = [this](const std::string& key, std::string& value) {
+            auto found = ini.find(key);
+            if (found == ini.end()) return false;
+            value = found->second;
+            return true;
+        };
+        s.environment = [this](const char* name) -> const char* {
+            auto found = env.find(name);
+            return found == env.end() ? nullptr : found->second.c_str();
+        };
+        s.uid = uid;
+        s.machineClientName = "node7";
+        return s;
+    }
+};
+
+zo::LaunchContext Launched(const std::string& client = "node1") {
+    zo::LaunchContext c;
+    c.launched = true;
+    c.client = client;
+    c.endpoint = "unix:/run/zo/x/socket";
+    c.sessionId = "s3cr3t";
+    c.readyFd = 3;
+    return c;
+}
+
+CommandLine ByHand(const std::string& listen = "unix:/tmp/s") {
+    CommandLine line;
+    line.foreground = true;
+    line.listen = listen;
+    return line;
+}
+
+ServiceConfig Resolve(const CommandLine& line, const zo::LaunchContext& launch, const Sources& sources) {
+    ServiceConfig config;
+    std::string error;
+    EXPECT_TRUE(ResolveConfig(line, launch, sources.Get(), config, error)) << error;
+    return config;
+}
+
+std::string Refusal(const CommandLine& line, const zo::LaunchContext& launch, const Sources& sources) {
+    ServiceConfig config;
+    std::string error;
+    EXPECT_FALSE(ResolveConfig(line, launch, sources.Get(), config, error));
+    return error;
+}
+
+TEST(ServiceConfig, ALaunchedInstanceTakesWhatTheLauncherGives) {
+    const ServiceConfig c = Resolve(CommandLine(), Launched(), Sources());
+    EXPECT_TRUE(c.launched);
+    EXPECT_EQ(c.endpoint, "unix:/run/zo/x/socket");
+    EXPECT_EQ(c.sessionId, "s3cr3t");
+    EXPECT_EQ(c.clientName, "node1");
+    EXPECT_EQ(c.readyFd, 3);
+    EXPECT_EQ(c.backend, "inventory");
+    EXPECT_EQ(c.idleExitSec, 600);
+    EXPECT_EQ(c.sizes.defaultBytes, 64ull << 20);
+}
+
+TEST(ServiceConfig, StateFolderPrecedence) {
+    Sources s;
+    s.env["HOME"] = "/home/u";
+    EXPECT_EQ(Resolve(ByHand(), {}, s).stateDir, "/home/u/.local/state/zoscsisrv");
+    s.env["XDG_STATE_HOME"] = "/xdg";
+    EXPECT_EQ(Resolve(ByHand(), {}, s).stateDir, "/xdg/zoscsisrv");
+    s.ini["StateDir"] = "/ini";
+    EXPECT_EQ(Resolve(ByHand(), {}, s).stateDir, "/ini");
+    s.env["ZO_STATE_DIR"] = "/env";
+    EXPECT_EQ(Resolve(ByHand(), {}, s).stateDir, "/env");
+    CommandLine line = ByHand();
+    line.stateDir = "/cli";
+    EXPECT_EQ(Resolve(line, {}, s).stateDir, "/cli");
+    Sources root;
+    root.uid = 0;
+    EXPECT_EQ(Resolve(ByHand(), {}, root).stateDir, "/var/lib/zoscsisrv");
+    line.stateDir = "relative";
+    EXPECT_NE(Refusal(line, {}, s).find("absolute"), std::string::npos);
+}
+
+TEST(ServiceConfig, IdleExitPrecedence) {
+    Sources s;
+    s.env["ZO_ODS_IDLE_EXIT"] = "0";  // the launcher's registry has none
+    EXPECT_EQ(Resolve(CommandLine(), Launched(), s).idleExitSec, 600);
+    s.ini["IdleExitSeconds"] = "30";
+    EXPECT_EQ(Resolve(CommandLine(), Launched(), s).idleExitSec, 30);
+    s.env["ZO_ODS_IDLE_EXIT"] = "5";
+    EXPECT_EQ(Resolve(CommandLine(), Launched(), s).idleExitSec, 5);
+    EXPECT_EQ(Resolve(ByHand(), {}, s).idleExitSec, 0);  // by hand: until stopped
+    CommandLine line = ByHand();
+    line.idleExit = "7";
+    EXPECT_EQ(Resolve(line, {}, s).idleExitSec, 7);
+    s.env.erase("ZO_ODS_IDLE_EXIT");
+    s.ini["IdleExitSeconds"] = "soon";
+    EXPECT_NE(Refusal(CommandLine(), Launched(), s).find("IdleExitSeconds"), std::string::npos);
+}
+
+TEST(ServiceConfig, ByHandNeedsForegroundAndAnEndpoint) {
+    EXPECT_NE(Refusal(CommandLine(), {}, Sources()).find("--foreground"), std::string::npos);
+    EXPECT_NE(Refusal(ByHand(""), {}, Sources()).find("nowhere to listen"), std::string::npos);
+    EXPECT_NE(Refusal(ByHand("http://x"), {}, Sources()).find("neither"), std::string::npos);
+    Sources tcp;
+    tcp.ini["ListenTcp"] = "127.0.0.1:7000";
+    EXPECT_EQ(Resolve(ByHand(""), {}, tcp).endpoint, "tcp:127.0.0.1:7000");
+    EXPECT_EQ(Resolve(ByHand(), {}, Sources()).clientName, "node7");  // this machine's name
+    EXPECT_NE(Refusal(ByHand(), Launched(), Sources()).find("conflicts"), std::string::npos);
+}
+
+TEST(ServiceConfig, ClientNamesMustNameOneFolder) {
+    const std::pair<const char*, bool> cases[] = {
+        {"node1", true}, {"Node-1.lab_2", true}, {"", false}, {".", false}, {"..", false}, {".x", false},
+        {"-x", false},   {"a/b", false},         {"a b", false}, {"a\nb", false},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_EQ(CheckClientName(c.first, error), c.second) << c.first;
+    }
+    EXPECT_NE(Refusal(CommandLine(), Launched("../etc"), Sources()).find("state folder"), std::string::npos);
+}
+
+TEST(ServiceConfig, LunSizesAndBounds) {
+    Sources s;
+    s.ini["DefaultLunSize"] = "1G";
+    s.ini["MaxLunSize"] = "2G";
+    s.ini["MaxConnections"] = "10";
+    ServiceConfig c = Resolve(ByHand(), {}, s);
+    EXPECT_EQ(c.sizes.defaultBytes, 1ull << 30);
+    EXPECT_EQ(c.sizes.maxBytes, 2ull << 30);
+    EXPECT_EQ(c.maxConnections, 10);
+    s.ini["DefaultLunSize"] = "4G";
+    EXPECT_NE(Refusal(ByHand(), {}, s).find("DefaultLunSize"), std::string::npos);
+    s.ini.erase("DefaultLunSize");
+    s.ini["MaxLunSize"] = "1M";
+    EXPECT_EQ(Resolve(ByHand(), {}, s).sizes.defaultBytes, 1ull << 20);  // the default shrinks to the bound
+    s.ini["MaxConnections"] = "0";
+    EXPECT_NE(Refusal(ByHand(), {}, s).find("MaxConnections"), std::string::npos);
+}
+
+TEST(CommandLine, OptionsByTable) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine({"--foreground", "--listen", "unix:/x", "--state-dir=/s", "--backend", "tgt"}, line,
+                                 error))
+        << error;
+    EXPECT_TRUE(line.foreground);
+    EXPECT_EQ(line.listen, "unix:/x");
+    EXPECT_EQ(line.stateDir, "/s");
+    EXPECT_EQ(line.backend, "tgt");
+    const std::vector<std::vector<std::string>> refused = {
+        {"--listen"}, {"--bogus"}, {"stray"}, {"--foreground=yes"}, {"-f"},
+    };
+    for (const auto& arguments : refused) {
+        CommandLine other;
+        EXPECT_FALSE(ParseCommandLine(arguments, other, error)) << arguments[0];
+    }
+    EXPECT_NE(UsageText().find("--state-dir"), std::string::npos);
+}
+
+}  // namespace
