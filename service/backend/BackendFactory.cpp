@@ -1,6 +1,7 @@
 #include "backend/BackendFactory.h"
 
 #include "backend/InventoryBackend.h"
+#include "backend/tgt/TgtBackend.h"
 
 namespace zoscsi {
 namespace {
@@ -14,6 +15,7 @@ struct BackendEntry {
 
 const BackendEntry kBackends[] = {
     {"inventory", &MakeInventoryBackend},
+    {"tgt", &MakeTgtBackend},
 };
 
 }  // namespace

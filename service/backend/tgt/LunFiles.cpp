@@ -1,0 +1,86 @@
+#include "backend/tgt/LunFiles.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zoscsi::tgt {
+namespace {
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool Fail(std::string& error, const std::string& what) {
+    error = what + ": " + std::strerror(errno);
+    return false;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+// mkdir -p, 0700; the last component must be a real folder.
+bool MakeFolder(const std::string& folder, std::string& error) {
+    int made = ::mkdir(folder.c_str(), 0700);
+    if (made != 0 && errno == ENOENT && folder != "/") {
+        if (!MakeFolder(Folder(folder), error)) return false;
+        made = ::mkdir(folder.c_str(), 0700);
+    }
+    if (made == 0) {
+        SyncFolder(Folder(folder));
+        return true;
+    }
+    if (errno != EEXIST) return Fail(error, "cannot make " + folder);
+    struct stat st;
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = folder + " is not a folder";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CreateBackingFile(const std::string& path, uint64_t sizeBytes, std::string& error) {
+    if (!MakeFolder(Folder(path), error)) return false;
+    const uint64_t size = (sizeBytes + 511) / 512 * 512;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return Fail(error, "cannot create " + path);
+    const bool sized = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    const int sizeErrno = errno;
+    const bool synced = sized && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!synced) {
+        errno = sized ? errno : sizeErrno;
+        Fail(error, "cannot give " + path + " " + std::to_string(size) + " bytes");
+        ::unlink(path.c_str());
+        return false;
+    }
+    SyncFolder(Folder(path));
+    return true;
+}
+
+bool BackingFileExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool RemoveBackingFile(const std::string& path, std::string& error) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Fail(error, "cannot remove " + path);
+    SyncFolder(Folder(path));
+    RemoveFolderIfEmpty(Folder(path));
+    return true;
+}
+
+void RemoveFolderIfEmpty(const std::string& folder) {
+    if (::rmdir(folder.c_str()) == 0) SyncFolder(Folder(folder));
+}
+
+}  // namespace zoscsi::tgt

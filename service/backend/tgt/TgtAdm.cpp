@@ -1,0 +1,101 @@
+#include "backend/tgt/TgtAdm.h"
+
+namespace zoscsi::tgt {
+namespace {
+
+using Op = TgtCommand::Op;
+
+// What each operation sends: its mode and op words, and which fields follow.
+struct OpShape {
+    Op op;
+    const char* mode;
+    const char* verb;
+    bool tid, lun, sid, force;
+    const char* textOption;  // "--X=" the text travels in, or null
+};
+
+const OpShape kShapes[] = {
+    {Op::ShowTargets, "target", "show", false, false, false, false, nullptr},
+    {Op::ShowPortals, "portal", "show", false, false, false, false, nullptr},
+    {Op::NewTarget, "target", "new", true, false, false, false, "--targetname="},
+    {Op::DeleteTarget, "target", "delete", true, false, false, true, nullptr},
+    {Op::BindInitiator, "target", "bind", true, false, false, false, "--initiator-name="},
+    {Op::UnbindInitiator, "target", "unbind", true, false, false, false, "--initiator-name="},
+    {Op::NewLun, "logicalunit", "new", true, true, false, false, "--backing-store="},
+    {Op::DeleteLun, "logicalunit", "delete", true, true, false, false, nullptr},
+    {Op::SetLunIdentity, "logicalunit", "update", true, true, false, false, nullptr},
+    {Op::DeleteConnection, "conn", "delete", true, false, true, false, nullptr},
+    {Op::DeleteSystem, "system", "delete", false, false, false, false, nullptr},
+};
+
+const OpShape& ShapeOf(Op op) {
+    for (const OpShape& shape : kShapes)
+        if (shape.op == op) return shape;
+    return kShapes[0];
+}
+
+// The operation's own words and fields, without the program and control port.
+std::vector<std::string> Words(const TgtCommand& c) {
+    const OpShape& shape = ShapeOf(c.op);
+    std::vector<std::string> words{"--mode", shape.mode, "--op", shape.verb};
+    if (shape.force) words.emplace_back("--force");
+    if (shape.tid) words.push_back("--tid=" + std::to_string(c.tid));
+    if (shape.lun) words.push_back("--lun=" + std::to_string(c.lun));
+    if (shape.sid) {
+        words.push_back("--sid=" + std::to_string(c.sid));
+        words.push_back("--cid=" + std::to_string(c.cid));
+    }
+    if (shape.textOption) words.push_back(shape.textOption + c.text);
+    if (c.op == Op::NewLun) {
+        words.emplace_back("--bstype=rdwr");
+        words.emplace_back("--device-type=disk");
+    }
+    if (c.op == Op::SetLunIdentity) words.push_back("--params=scsi_id=" + c.text + ",scsi_sn=" + c.text);
+    return words;
+}
+
+bool SaysBusy(const std::string& message) { return message.find("still active") != std::string::npos; }
+
+}  // namespace
+
+bool TgtCommand::operator==(const TgtCommand& o) const {
+    return op == o.op && tid == o.tid && lun == o.lun && text == o.text && sid == o.sid && cid == o.cid;
+}
+
+std::vector<std::string> TgtAdm::Argv(const TgtCommand& command) const {
+    std::vector<std::string> argv{m_settings.path, "--control-port=" + std::to_string(m_settings.controlPort),
+                                  "--lld=iscsi"};
+    for (std::string& word : Words(command)) argv.push_back(std::move(word));
+    return argv;
+}
+
+std::string TgtAdm::Describe(const TgtCommand& command) {
+    const std::vector<std::string> words = Words(command);
+    std::string text = "tgtadm";
+    for (const std::string& word : words) text += " " + word;
+    return text;
+}
+
+TgtAdmResult TgtAdm::Run(const TgtCommand& command) const {
+    ProcessOptions options;
+    options.limit = m_settings.limit;
+    options.outputCap = 64u << 20;  // a show of many targets runs to megabytes
+    // tgtadm would follow this variable to another daemon's socket.
+    options.unsetEnv = {"TGT_IPC_SOCKET"};
+    const ProcessResult run = RunProcess(Argv(command), options);
+
+    TgtAdmResult result;
+    result.elapsed = run.elapsed;
+    ++m_calls;
+    m_spent += run.elapsed;
+    result.ok = run.Succeeded() && !run.truncated;
+    result.out = run.out;
+    if (!result.ok) {
+        result.busy = SaysBusy(run.err);
+        result.text = Describe(command) + ": " +
+                      (run.Succeeded() ? std::string("answer longer than the runner keeps") : run.Describe());
+    }
+    return result;
+}
+
+}  // namespace zoscsi::tgt

@@ -1,0 +1,80 @@
+// TgtAdm: the one place that turns a tgtd request into tgtadm's argument
+// vector, and runs it (Process.h: exec, never a shell, killed at its limit).
+//
+// Every value travels in the "--option=value" form, so no name, path or
+// number can be read by tgtadm as an option of its own.
+#pragma once
+
+#include "backend/tgt/Process.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zoscsi::tgt {
+
+// One request to tgtd. Only the fields its operation names are used.
+struct TgtCommand {
+    enum class Op {
+        ShowTargets,       // --mode target --op show
+        ShowPortals,       // --mode portal --op show
+        NewTarget,         // tid, text = target name
+        DeleteTarget,      // tid (always --force: sessions go with it)
+        BindInitiator,     // tid, text = initiator name
+        UnbindInitiator,   // tid, text = initiator name
+        NewLun,            // tid, lun, text = backing file
+        DeleteLun,         // tid, lun
+        SetLunIdentity,    // tid, lun, text = serial (SCSI id and serial number)
+        DeleteConnection,  // tid, sid, cid
+        DeleteSystem,      // --mode system --op delete: tgtd exits
+    };
+    Op op = Op::ShowTargets;
+    int tid = 0;
+    int lun = 0;
+    std::string text;
+    int64_t sid = 0;
+    int cid = 0;
+
+    bool operator==(const TgtCommand& other) const;
+};
+
+struct TgtAdmSettings {
+    std::string path = "/usr/sbin/tgtadm";
+    int controlPort = 0;
+    std::chrono::milliseconds limit{10000};
+};
+
+// The outcome of one call.
+struct TgtAdmResult {
+    bool ok = false;
+    bool busy = false;   // tgtd said the target or logical unit is still active
+    std::string out;     // standard output (the show operations' answer)
+    std::string text;    // on failure: what was asked and tgtadm's message
+    std::chrono::milliseconds elapsed{0};
+};
+
+class TgtAdm {
+public:
+    explicit TgtAdm(TgtAdmSettings settings) : m_settings(std::move(settings)) {}
+
+    const TgtAdmSettings& settings() const { return m_settings; }
+
+    // The full argument vector, argv[0] being the tgtadm path.
+    std::vector<std::string> Argv(const TgtCommand& command) const;
+    // A short human form of the request for error texts ("new logicalunit tid=3 lun=1").
+    static std::string Describe(const TgtCommand& command);
+
+    TgtAdmResult Run(const TgtCommand& command) const;
+
+    // Calls made and their summed time, for measurements.
+    uint64_t calls() const { return m_calls; }
+    std::chrono::milliseconds spent() const { return m_spent; }
+
+private:
+    TgtAdmSettings m_settings;
+    mutable uint64_t m_calls = 0;
+    mutable std::chrono::milliseconds m_spent{0};
+};
+
+}  // namespace zoscsi::tgt

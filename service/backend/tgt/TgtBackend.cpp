@@ -1,0 +1,184 @@
+#include "backend/tgt/TgtBackend.h"
+
+#include "backend/tgt/LunFiles.h"
+#include "backend/tgt/SnapshotEdit.h"
+#include "backend/tgt/TgtAdm.h"
+#include "backend/tgt/TgtApply.h"
+#include "backend/tgt/TgtDaemon.h"
+#include "backend/tgt/TgtLayout.h"
+#include "backend/tgt/TgtPlan.h"
+#include "common/ServiceLog.h"
+
+namespace zoscsi {
+namespace tgt {
+namespace {
+
+constexpr uint32_t kFabricIscsi = 1;
+
+std::string Joined(const std::vector<std::string>& texts) {
+    std::string joined;
+    for (const std::string& text : texts) joined += (joined.empty() ? "" : "; ") + text;
+    return joined;
+}
+
+std::string LunText(const LunRecord& lun) { return lun.target + " LUN " + std::to_string(lun.id); }
+
+TgtAdmSettings AdmSettings(const TgtConfig& config) {
+    return TgtAdmSettings{config.tgtadmPath, config.controlPort, config.callLimit};
+}
+
+class TgtBackend final : public Backend {
+public:
+    TgtBackend(const TgtConfig& config, const std::string& clientName, const std::string& dataDir)
+        : m_config(config),
+          m_names{config.iqnPrefix, clientName, dataDir + "/luns"},
+          m_adm(AdmSettings(m_config)),
+          m_daemon(m_config, m_adm, dataDir + "/tgtd.log") {}
+
+    const char* Name() const override { return "tgt"; }
+
+    BackendStatus Start(uint32_t fabric, const InventorySnapshot& inventory) override {
+        if (fabric != kFabricIscsi)
+            return BackendStatus::Fail("fabric " + std::to_string(fabric) + " is not served by tgt (only 1, iSCSI)");
+        return BringInLine(inventory, false);
+    }
+
+    BackendStatus Resync(const InventorySnapshot& inventory) override { return BringInLine(inventory, true); }
+
+    BackendStatus CreateTarget(const TargetRecord& target) override {
+        return Change(WithTarget(m_mirror, target));
+    }
+
+    BackendStatus DeleteTarget(const TargetRecord& target) override {
+        BackendStatus status = Change(WithoutTarget(m_mirror, target.name));
+        if (status.ok) RemoveFolderIfEmpty(m_names.lunDir + "/" + target.name);
+        return status;
+    }
+
+    BackendStatus CreateLun(const LunRecord& lun) override {
+        const std::string path = LunPath(m_names, lun.target, lun.id);
+        std::string error;
+        if (!CreateBackingFile(path, lun.sizeBytes, error)) return BackendStatus::Fail(error);
+        BackendStatus status = Change(WithLun(m_mirror, lun));
+        if (!status.ok && !RemoveBackingFile(path, error)) status.text += "; " + error;
+        return status;
+    }
+
+    BackendStatus OpenLun(const LunRecord& lun) override {
+        const std::string path = LunPath(m_names, lun.target, lun.id);
+        if (!BackingFileExists(path))
+            return BackendStatus::Fail("the data of " + LunText(lun) + " is missing (" + path + ")");
+        return Change(WithLun(m_mirror, lun));
+    }
+
+    BackendStatus CloseLun(const LunRecord& lun) override { return Change(WithLun(m_mirror, lun)); }
+
+    BackendStatus DeleteLun(const LunRecord& lun) override {
+        const InventorySnapshot before = m_mirror;
+        BackendStatus status = Change(WithoutLun(m_mirror, lun.target, lun.id));
+        if (!status.ok) return status;
+        std::string error;
+        if (RemoveBackingFile(LunPath(m_names, lun.target, lun.id), error)) return status;
+        const BackendStatus back = Change(before);
+        return BackendStatus::Fail(error + (back.ok ? "" : "; and it stays unexported: " + back.text));
+    }
+
+    BackendStatus MapHost(const LunRecord& lun, const std::string&, const std::vector<std::string>& hostsAfter) override {
+        return Change(WithHosts(m_mirror, lun, hostsAfter));
+    }
+
+    BackendStatus UnmapHost(const LunRecord& lun, const std::string&,
+                            const std::vector<std::string>& hostsAfter) override {
+        return Change(WithHosts(m_mirror, lun, hostsAfter));
+    }
+
+    void Stop() override {
+        std::string what = "tgt backend stopped; exports stay in tgtd";
+        if (m_config.stopOnExit) {
+            const BackendStatus cleared = Change(InventorySnapshot{});
+            what = cleared.ok ? "exports removed" : "exports not all removed: " + cleared.text;
+            if (m_config.startDaemon) what += "; " + m_daemon.Shutdown();
+        }
+        ServiceLog(1, "TgtBackend::Stop",
+                   what + " (" + std::to_string(m_adm.calls()) + " tgtadm calls, " +
+                       std::to_string(m_adm.spent().count()) + " ms)");
+    }
+
+private:
+    // The layout of `inventory`; an open LUN whose file is gone is exported
+    // nowhere (a blank disk in its place would pass for its data).
+    Layout LayoutOf(const InventorySnapshot& inventory) const {
+        InventorySnapshot exported = inventory;
+        std::vector<std::string> missing;
+        for (LunRecord& lun : exported.luns) {
+            if (!lun.open) continue;
+            const std::string path = LunPath(m_names, lun.target, lun.id);
+            if (BackingFileExists(path)) continue;
+            lun.open = false;
+            missing.push_back("the data of " + LunText(lun) + " is missing (" + path + "); it is not exported");
+        }
+        Layout layout = ComputeLayout(m_names, exported);
+        layout.problems.insert(layout.problems.begin(), missing.begin(), missing.end());
+        return layout;
+    }
+
+    ApplyOutcome MoveTo(const Layout& layout, bool stopAtFirst) const {
+        std::vector<TgtTargetState> actual;
+        std::string error;
+        if (!ReadTargets(m_adm, actual, error)) return ApplyOutcome{false, {error}, 0};
+        return ApplyPlan(m_adm, PlanChanges(m_names, actual, layout), stopAtFirst);
+    }
+
+    BackendStatus BringInLine(const InventorySnapshot& inventory, bool reportProblems) {
+        const BackendStatus up = m_daemon.Ensure();
+        if (!up.ok) return up;
+        const Layout layout = LayoutOf(inventory);
+        const ApplyOutcome outcome = MoveTo(layout, false);
+        m_mirror = inventory;
+        if (!layout.problems.empty()) ServiceLog(-1, "TgtBackend", Joined(layout.problems));
+        if (!outcome.ok) return BackendStatus::Fail(Joined(outcome.failures));
+        if (reportProblems && !layout.problems.empty())
+            return BackendStatus::Fail("tgtd holds the inventory but for: " + Joined(layout.problems));
+        return BackendStatus::Ok();
+    }
+
+    // Makes tgtd hold `after`; on failure puts it back to the copy held so far.
+    BackendStatus Change(const InventorySnapshot& after) {
+        const BackendStatus up = m_daemon.Ensure();  // a tgtd that died is started again, empty
+        if (!up.ok) return up;
+        const Layout layout = LayoutOf(after);
+        ApplyOutcome outcome = MoveTo(layout, true);
+        if (!outcome.ok) outcome = MoveTo(layout, true);  // another user of tgtd may have taken a tid
+        if (outcome.ok) {
+            m_mirror = after;
+            return BackendStatus::Ok();
+        }
+        std::string text = outcome.failures.front();
+        const ApplyOutcome back = MoveTo(LayoutOf(m_mirror), false);
+        if (!back.ok) text += "; tgtd could not be put back as it was: " + Joined(back.failures);
+        return BackendStatus::Fail(text);
+    }
+
+    TgtConfig m_config;
+    LayoutNames m_names;
+    TgtAdm m_adm;
+    TgtDaemon m_daemon;
+    InventorySnapshot m_mirror;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> MakeTgtBackendWith(const TgtConfig& config, const std::string& clientName,
+                                            const std::string& dataDir) {
+    return std::make_unique<TgtBackend>(config, clientName, dataDir);
+}
+
+}  // namespace tgt
+
+std::unique_ptr<Backend> MakeTgtBackend(const BackendContext& context, std::string& error) {
+    tgt::TgtConfig config;
+    if (!tgt::LoadTgtConfig(context.setting, config, error)) return nullptr;
+    return tgt::MakeTgtBackendWith(config, context.clientName, context.dataDir);
+}
+
+}  // namespace zoscsi

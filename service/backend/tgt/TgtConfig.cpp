@@ -1,0 +1,111 @@
+#include "backend/tgt/TgtConfig.h"
+
+#include <arpa/inet.h>
+
+namespace zoscsi::tgt {
+namespace {
+
+bool Integer(const std::string& text, long low, long high, long& value) {
+    if (text.empty() || text.size() > 9) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value >= low && value <= high;
+}
+
+// iqn./eui./naa. and then lower case letters, digits, '.', '-', ':'.
+bool GoodPrefix(const std::string& prefix) {
+    if (prefix.size() < 5 || prefix.size() > 100 || prefix.back() == ':') return false;
+    const std::string kind = prefix.substr(0, 4);
+    if (kind != "iqn." && kind != "eui." && kind != "naa.") return false;
+    for (char c : prefix)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':')) return false;
+    return true;
+}
+
+bool ParsePortal(const std::string& text, std::string& address, int& port) {
+    std::string host, portText;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find("]:");
+        if (close == std::string::npos) return false;
+        host = text.substr(1, close - 1);
+        portText = text.substr(close + 2);
+        in6_addr a6;
+        char canonical[INET6_ADDRSTRLEN];
+        if (inet_pton(AF_INET6, host.c_str(), &a6) != 1 ||
+            !inet_ntop(AF_INET6, &a6, canonical, sizeof canonical))
+            return false;
+        host = canonical;  // as tgtd writes it back
+    } else {
+        const size_t colon = text.rfind(':');
+        if (colon == std::string::npos) return false;
+        host = text.substr(0, colon);
+        portText = text.substr(colon + 1);
+        in_addr a4;
+        if (inet_pton(AF_INET, host.c_str(), &a4) != 1) return false;
+    }
+    long value = 0;
+    if (!Integer(portText, 1, 65535, value)) return false;
+    address = host;
+    port = static_cast<int>(value);
+    return true;
+}
+
+bool Flag(const std::string& text, bool& value) {
+    if (text == "1" || text == "true" || text == "yes" || text == "on") value = true;
+    else if (text == "0" || text == "false" || text == "no" || text == "off") value = false;
+    else return false;
+    return true;
+}
+
+}  // namespace
+
+std::string TgtConfig::Portal() const {
+    const bool v6 = portalAddress.find(':') != std::string::npos;
+    return (v6 ? "[" + portalAddress + "]" : portalAddress) + ":" + std::to_string(portalPort);
+}
+
+bool LoadTgtConfig(const SettingReader& setting, TgtConfig& config, std::string& error) {
+    TgtConfig loaded;
+    std::string text;
+    auto has = [&](const char* key) { return setting && setting(key, text) && !text.empty(); };
+    auto bad = [&](const char* key, const char* what) {
+        error = std::string(key) + " \"" + text + "\" is not " + what;
+        return false;
+    };
+    long n = 0;
+    if (has("TgtIqnPrefix")) {
+        if (!GoodPrefix(text)) return bad("TgtIqnPrefix", "an iSCSI name prefix (iqn./eui./naa., a-z 0-9 . - :, up to 100 bytes)");
+        loaded.iqnPrefix = text;
+    }
+    if (has("TgtPortal") && !ParsePortal(text, loaded.portalAddress, loaded.portalPort))
+        return bad("TgtPortal", "ADDRESS:PORT with a numeric IPv4 address or [IPv6]:PORT");
+    if (has("TgtControlPort")) {
+        if (!Integer(text, 0, 65535, n)) return bad("TgtControlPort", "a number 0..65535");
+        loaded.controlPort = static_cast<int>(n);
+    }
+    if (has("TgtStartDaemon") && !Flag(text, loaded.startDaemon)) return bad("TgtStartDaemon", "true or false");
+    if (has("TgtStopOnExit") && !Flag(text, loaded.stopOnExit)) return bad("TgtStopOnExit", "true or false");
+    if (has("TgtAdmPath")) {
+        if (text[0] != '/') return bad("TgtAdmPath", "an absolute path");
+        loaded.tgtadmPath = text;
+    }
+    if (has("TgtdPath")) {
+        if (text[0] != '/') return bad("TgtdPath", "an absolute path");
+        loaded.tgtdPath = text;
+    }
+    if (has("TgtCallTimeoutMs")) {
+        if (!Integer(text, 100, 600000, n)) return bad("TgtCallTimeoutMs", "a number of milliseconds 100..600000");
+        loaded.callLimit = std::chrono::milliseconds(n);
+    }
+    if (has("TgtStartTimeoutMs")) {
+        if (!Integer(text, 100, 600000, n)) return bad("TgtStartTimeoutMs", "a number of milliseconds 100..600000");
+        loaded.startLimit = std::chrono::milliseconds(n);
+    }
+    config = loaded;
+    return true;
+}
+
+}  // namespace zoscsi::tgt

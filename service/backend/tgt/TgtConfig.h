@@ -1,0 +1,32 @@
+// TgtConfig: the tgt backend's keys of the [ZoScsiSrv] section
+// (docs/SERVICE.md, "tgt backend").
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace zoscsi::tgt {
+
+struct TgtConfig {
+    std::string iqnPrefix = "iqn.2026-12.local.zo";  // TgtIqnPrefix
+    std::string portalAddress = "127.0.0.1";         // TgtPortal (ADDR:PORT, "[v6]:PORT")
+    int portalPort = 3260;
+    int controlPort = 3260;                          // TgtControlPort: tgtd -C / tgtadm -C
+    bool startDaemon = true;                         // TgtStartDaemon
+    bool stopOnExit = false;                         // TgtStopOnExit: unexport and stop tgtd at shutdown
+    std::string tgtadmPath = "/usr/sbin/tgtadm";     // TgtAdmPath
+    std::string tgtdPath = "/usr/sbin/tgtd";         // TgtdPath
+    std::chrono::milliseconds callLimit{10000};      // TgtCallTimeoutMs
+    std::chrono::milliseconds startLimit{10000};     // TgtStartTimeoutMs
+
+    // "ADDR:PORT" as tgtd writes it ("[ADDR]:PORT" for IPv6).
+    std::string Portal() const;
+};
+
+using SettingReader = std::function<bool(const std::string& key, std::string& value)>;
+
+// Defaults for absent keys; false with a reason naming the key at fault.
+bool LoadTgtConfig(const SettingReader& setting, TgtConfig& config, std::string& error);
+
+}  // namespace zoscsi::tgt

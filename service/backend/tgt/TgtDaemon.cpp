@@ -1,0 +1,133 @@
+#include "backend/tgt/TgtDaemon.h"
+
+#include "backend/tgt/TgtApply.h"
+#include "backend/tgt/TgtShow.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+
+namespace zoscsi::tgt {
+namespace {
+
+using Op = TgtCommand::Op;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds kPoll{25};
+constexpr std::chrono::milliseconds kExitWait{3000};
+
+TgtCommand Simple(Op op) {
+    TgtCommand command;
+    command.op = op;
+    return command;
+}
+
+long FileSize(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+    return text.empty() ? "none" : text;
+}
+
+}  // namespace
+
+TgtDaemon::TgtDaemon(const TgtConfig& config, const TgtAdm& adm, std::string logPath)
+    : m_config(config), m_adm(adm), m_logPath(std::move(logPath)) {}
+
+bool TgtDaemon::Answers(std::string& why) const {
+    const TgtAdmResult result = m_adm.Run(Simple(Op::ShowTargets));
+    if (!result.ok) why = result.text;
+    return result.ok;
+}
+
+BackendStatus TgtDaemon::Ensure() {
+    if (m_child.started() && !m_child.Running())
+        m_child = ChildProcess();  // it ended (killed?): start another below if configured
+    std::string why;
+    if (Answers(why)) return CheckPortal(m_child.started());
+    if (!m_config.startDaemon)
+        return BackendStatus::Fail("tgtd does not answer on control port " + std::to_string(m_config.controlPort) +
+                                   " (TgtStartDaemon is off): " + why);
+    return Launch();
+}
+
+BackendStatus TgtDaemon::Launch() {
+    const std::vector<std::string> argv{m_config.tgtdPath, "-f",
+                                        "--control-port=" + std::to_string(m_config.controlPort),
+                                        "--iscsi=portal=" + m_config.Portal()};
+    m_logOffset = FileSize(m_logPath);
+    std::string error;
+    if (!SpawnChild(argv, m_logPath, {"TGT_IPC_SOCKET"}, m_child, error))
+        return BackendStatus::Fail("cannot start tgtd: " + error);
+
+    const Clock::time_point deadline = Clock::now() + m_config.startLimit;
+    std::string why;
+    while (!Answers(why)) {
+        if (!m_child.Running())
+            return BackendStatus::Fail("tgtd ended at its start (" + m_child.ending() + "): " + LogTail());
+        if (Clock::now() >= deadline) {
+            m_child.Kill();
+            return BackendStatus::Fail("tgtd did not answer within " + std::to_string(m_config.startLimit.count()) +
+                                       " ms: " + why + "; " + LogTail());
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+    return CheckPortal(true);
+}
+
+BackendStatus TgtDaemon::CheckPortal(bool ours) {
+    const TgtAdmResult result = m_adm.Run(Simple(Op::ShowPortals));
+    std::vector<std::string> portals;
+    std::string error;
+    if (!result.ok) error = result.text;
+    else (void)ParsePortals(result.out, portals, error);
+    const std::string wanted = m_config.Portal();
+    bool has = false, others = false;
+    for (const std::string& portal : portals) (portal == wanted ? has : others) = true;
+    if (error.empty() && has && !(ours && others)) return BackendStatus::Ok();
+
+    std::string text = error.empty() ? "tgtd does not serve portal " + wanted + " (it serves " + Joined(portals) + ")"
+                                     : "cannot read tgtd's portals: " + error;
+    if (ours && m_child.started()) {
+        // Never leave a daemon of ours listening where it was not asked to.
+        text += "; stopping it: " + Shutdown() + "; " + LogTail();
+    }
+    return BackendStatus::Fail(text);
+}
+
+std::string TgtDaemon::Shutdown() {
+    std::vector<TgtTargetState> targets;
+    std::string error;
+    if (ReadTargets(m_adm, targets, error) && !targets.empty()) {
+        m_child = ChildProcess();  // it serves others still; it outlives us
+        return "tgtd left running: it holds " + std::to_string(targets.size()) + " target(s)";
+    }
+    const TgtAdmResult asked = m_adm.Run(Simple(Op::DeleteSystem));
+    if (!m_child.started()) return asked.ok ? "tgtd asked to exit" : "tgtd did not exit: " + asked.text;
+    if (m_child.WaitFor(kExitWait)) return "tgtd exited";
+    m_child.Kill();
+    return "tgtd killed (it did not exit when asked" + (asked.ok ? std::string(")") : ": " + asked.text + ")");
+}
+
+std::string TgtDaemon::LogTail() const {
+    std::ifstream log(m_logPath, std::ios::binary);
+    if (!log) return "no tgtd log at " + m_logPath;
+    log.seekg(0, std::ios::end);
+    const long size = static_cast<long>(log.tellg());
+    constexpr long kTail = 800;
+    const long from = std::max(m_logOffset, size - kTail);
+    log.seekg(from);
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    for (char& c : text)
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text.empty() ? "tgtd wrote nothing to " + m_logPath : "tgtd says: " + text;
+}
+
+}  // namespace zoscsi::tgt

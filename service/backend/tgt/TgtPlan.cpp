@@ -1,0 +1,116 @@
+#include "backend/tgt/TgtPlan.h"
+
+#include <map>
+#include <set>
+
+namespace zoscsi::tgt {
+namespace {
+
+using Op = TgtCommand::Op;
+
+TgtCommand Command(Op op, int tid, int lun = 0, std::string text = {}) {
+    TgtCommand command;
+    command.op = op;
+    command.tid = tid;
+    command.lun = lun;
+    command.text = std::move(text);
+    return command;
+}
+
+const TgtLunState* FindLun(const TgtTargetState& target, int lun) {
+    for (const TgtLunState& state : target.luns)
+        if (state.lun == lun) return &state;
+    return nullptr;
+}
+
+bool WantsLun(const DesiredTarget& desired, const TgtLunState& lun) {
+    for (const DesiredLun& want : desired.luns)
+        if (want.lun == lun.lun) return want.path == lun.path;
+    return false;
+}
+
+// The rules are the host's name and nothing else (or nothing yet).
+bool RulesClean(const TgtTargetState& target, const std::string& host) {
+    for (const std::string& acl : target.acls)
+        if (acl != host) return false;
+    return target.acls.size() <= 1;
+}
+
+class Planner {
+public:
+    Planner(const std::vector<TgtTargetState>& actual) {
+        for (const TgtTargetState& target : actual) m_usedTids.insert(target.tid);
+    }
+
+    void Remove(const TgtTargetState& target) { m_removals.push_back(Command(Op::DeleteTarget, target.tid)); }
+
+    // An owned target that stays: fix its LUNs and rule in place.
+    void Mend(const TgtTargetState& target, const DesiredTarget& desired) {
+        for (const TgtLunState& lun : target.luns)
+            if (lun.lun != 0 && !WantsLun(desired, lun))
+                m_removals.push_back(Command(Op::DeleteLun, target.tid, lun.lun));
+        for (const DesiredLun& want : desired.luns) {
+            const TgtLunState* have = FindLun(target, want.lun);
+            if (!have || have->path != want.path) AddLun(target.tid, want);
+            else if (have->serial != want.serial) m_grants.push_back(Command(Op::SetLunIdentity, target.tid, want.lun, want.serial));
+        }
+        if (target.acls.empty()) m_grants.push_back(Command(Op::BindInitiator, target.tid, 0, desired.host));
+    }
+
+    void Create(const DesiredTarget& desired) {
+        const int tid = FreeTid();
+        m_grants.push_back(Command(Op::NewTarget, tid, 0, desired.iqn));
+        for (const DesiredLun& want : desired.luns) AddLun(tid, want);
+        m_grants.push_back(Command(Op::BindInitiator, tid, 0, desired.host));
+    }
+
+    std::vector<TgtCommand> Steps() {
+        std::vector<TgtCommand> steps = std::move(m_removals);
+        steps.insert(steps.end(), m_grants.begin(), m_grants.end());
+        return steps;
+    }
+
+private:
+    void AddLun(int tid, const DesiredLun& want) {
+        m_grants.push_back(Command(Op::NewLun, tid, want.lun, want.path));
+        m_grants.push_back(Command(Op::SetLunIdentity, tid, want.lun, want.serial));
+    }
+
+    // The lowest tid no target in tgtd holds (not even one this plan deletes).
+    int FreeTid() {
+        int tid = 1;
+        while (m_usedTids.count(tid)) ++tid;
+        m_usedTids.insert(tid);
+        return tid;
+    }
+
+    std::set<int> m_usedTids;
+    std::vector<TgtCommand> m_removals, m_grants;
+};
+
+}  // namespace
+
+std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
+                                    const Layout& desired) {
+    std::map<std::string, const DesiredTarget*> wanted;
+    for (const DesiredTarget& target : desired.targets) wanted[target.iqn] = &target;
+
+    Planner planner(actual);
+    std::set<std::string> kept;
+    for (const TgtTargetState& target : actual) {
+        if (!IsOwned(names, target.name)) continue;
+        const auto want = wanted.find(target.name);
+        const bool keep = want != wanted.end() && !kept.count(target.name) && RulesClean(target, want->second->host);
+        if (!keep) {
+            planner.Remove(target);
+            continue;
+        }
+        kept.insert(target.name);
+        planner.Mend(target, *want->second);
+    }
+    for (const DesiredTarget& target : desired.targets)
+        if (!kept.count(target.iqn)) planner.Create(target);
+    return planner.Steps();
+}
+
+}  // namespace zoscsi::tgt

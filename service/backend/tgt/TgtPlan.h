@@ -1,0 +1,24 @@
+// TgtPlan: the tgtadm requests that take tgtd from what it shows to a
+// layout. Pure.
+//
+// Only targets this instance owns (TgtLayout.h) are touched. Every request
+// that takes access away (a target no longer wanted, a LUN leaving a
+// target, a target whose rules are not exactly its host) comes before any
+// request that grants access; a new target gets its LUNs and their identity
+// before its one initiator rule, so a host never sees it half-made. A target
+// holding any rule besides its host's name is deleted and made again (tgtd's
+// list does not tell address rules from name rules).
+#pragma once
+
+#include "backend/tgt/TgtAdm.h"
+#include "backend/tgt/TgtLayout.h"
+#include "backend/tgt/TgtShow.h"
+
+#include <vector>
+
+namespace zoscsi::tgt {
+
+std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
+                                    const Layout& desired);
+
+}  // namespace zoscsi::tgt
