@@ -362,6 +362,17 @@ TEST_F(ServiceIntegration, ParallelClientsGetDistinctIds) {
     EXPECT_EQ(All(*Client("parallel")).size(), static_cast<size_t>(kClients * kEach));
 }
 
+TEST_F(ServiceIntegration, AnIdleInstanceEndsByItself) {
+    setenv("ZO_SERVICE_ZoScsiSrv_IDLE_EXIT", "1", 1);
+    { Client("idle"); }
+    unsetenv("ZO_SERVICE_ZoScsiSrv_IDLE_EXIT");
+    const pid_t pid = InstancePid("idle");
+    for (int i = 0; i < 500 && !Ended(pid, "idle"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(Ended(pid, "idle")) << "pid " << pid << " still runs without connections";
+    auto client = Client("idle");  // and the next client gets a fresh one
+    EXPECT_NE(InstancePid("idle"), pid);
+}
+
 TEST_F(ServiceIntegration, ACorruptInventoryStopsTheLaunchWithAReason) {
     std::filesystem::create_directories(StateFolder("corrupt"));
     std::ofstream(StateFolder("corrupt") + "/inventory.db") << std::string(4096, 'x');
