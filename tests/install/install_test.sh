@@ -182,7 +182,7 @@ sample=$prefix/$ZO_DATADIR/doc/zoscsisrv/examples/zo.conf.sample
 grep -qx "ZoScsiSrv = $prefix/$ZO_SBINDIR/zoscsisrv" "$sample" ||
   fail "the sample configuration does not name the installed zoscsisrv"
 env ZO_CONFIG="$sample" ZO_RUNTIME_DIR="$work/run" ZO_STATE_DIR="$work/state" \
-  ZO_SERVICE_ZoScsiSrv_IDLE_EXIT=5 LD_LIBRARY_PATH="$libdir" \
+  ZO_SERVICE_ZoScsiSrv_IDLE_EXIT=5 ZO_LAUNCH_TIMEOUT=60 LD_LIBRARY_PATH="$libdir" \
   "$work/consumer-pkgconfig" session consumer-node >"$work/session.out" 2>&1 ||
   { cat "$work/session.out" >&2; fail "the session against the installed service failed"; }
 pidfile=$work/run/ZoScsiSrv/consumer-node/pid
@@ -210,10 +210,10 @@ exec_line=${exec_line//\$ZOSCSISRV_OPTIONS/}
 read -r -a perm_argv <<<"$exec_line"
 LD_LIBRARY_PATH=$libdir "${perm_argv[@]}" --client perm-node >"$work/perm.log" 2>&1 &
 perm_pid=$!
-for _ in $(seq 100); do [ -S "$work/perm/socket" ] && break; sleep 0.1; done
+for _ in $(seq 600); do [ -S "$work/perm/socket" ] && break; sleep 0.1; done
 [ -S "$work/perm/socket" ] || { cat "$work/perm.log" >&2; fail "the unit's command line does not start the service"; }
 env ZO_CONFIG=/dev/null ZO_SERVICE_ZoScsiSrv="unix:$work/perm/socket" ZO_SERVICE_ZoScsiSrv_SESSION=$secret \
-  LD_LIBRARY_PATH="$libdir" "$work/consumer-pkgconfig" session perm-node >"$work/perm-session.out" 2>&1 ||
+  ZO_LAUNCH_TIMEOUT=60 LD_LIBRARY_PATH="$libdir" "$work/consumer-pkgconfig" session perm-node >"$work/perm-session.out" 2>&1 ||
   { cat "$work/perm-session.out" "$work/perm.log" >&2; fail "a client cannot use the permanent service"; }
 grep -q '^target: .*consumer01' "$work/perm-session.out" || fail "permanent service: target not listed"
 [ -f "$work/perm-state/perm-node/inventory.db" ] || fail "permanent service: no inventory in its state folder"
