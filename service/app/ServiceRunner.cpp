@@ -48,8 +48,20 @@ int Fail(int status, const std::string& text) {
     return status;
 }
 
+// Requests are small (names, option texts and command arguments of a few
+// KiB), so the bounds on what one connection can make the service decode sit
+// far above any real request but far below the 16 MiB an answer may take.
+zo::DecodeLimits RequestLimits() {
+    zo::DecodeLimits limits;
+    limits.maxFrameBytes = 1u << 20;
+    limits.maxDepth = 8;
+    limits.maxFields = 4096;
+    return limits;
+}
+
 zo::ListenerOptions ListenerOptionsOf(const ServiceConfig& config) {
     zo::ListenerOptions options;
+    options.limits = RequestLimits();
     options.endpoint = config.endpoint;
     options.sessionId = config.sessionId;
     options.maxConnections = config.maxConnections;
