@@ -219,6 +219,42 @@ bool CheckReferences(const char* data, size_t size, std::string& error) {
     return true;
 }
 
+// The payload is an XML 1.0 document in UTF-8: every byte sequence must be
+// valid UTF-8 of a character XML allows (no NUL, no other C0 control but
+// tab, line feed and carriage return, no surrogate, no U+FFFE or U+FFFF).
+// pugixml itself passes such bytes through, so they are refused here.
+bool CheckCharacters(const char* data, size_t size, std::string& error) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c >= 0x20 && c < 0x80) {
+            ++p;
+            continue;
+        }
+        const size_t at = static_cast<size_t>(p - reinterpret_cast<const unsigned char*>(data));
+        if (c == '\t' || c == '\n' || c == '\r') {
+            ++p;
+            continue;
+        }
+        if (c == 0) {
+            error = "NUL byte in XML at byte " + std::to_string(at);
+            return false;
+        }
+        if (c < 0x20) {
+            error = "control character " + std::to_string(c) + " in XML at byte " + std::to_string(at);
+            return false;
+        }
+        const size_t n = Utf8CharLength(p, end);
+        if (n == 0) {
+            error = "invalid UTF-8 (or a character XML does not allow) at byte " + std::to_string(at);
+            return false;
+        }
+        p += n;
+    }
+    return true;
+}
+
 bool IsBlank(const char* text) {
     for (; *text; ++text)
         if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
@@ -507,10 +543,7 @@ std::unique_ptr<CNMessageBase> DecodeMessage(const char* data, size_t size, cons
                     std::to_string(limits.maxFrameBytes) + " bytes";
             return nullptr;
         }
-        if (const void* nul = std::memchr(data, '\0', size)) {
-            error = "NUL byte in XML at byte " + std::to_string(static_cast<const char*>(nul) - data);
-            return nullptr;
-        }
+        if (!CheckCharacters(data, size, error)) return nullptr;
         // Every element costs at least one '<', so this bounds what the parser
         // allocates by the field limit, not only by the frame size.
         // (A message can hold no more tags than bytes, so small ones skip the count.)
