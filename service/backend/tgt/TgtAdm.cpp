@@ -76,6 +76,11 @@ std::string TgtAdm::Describe(const TgtCommand& command) {
     return text;
 }
 
+std::vector<std::string> TgtdArgv(const std::string& tgtdPath, int controlPort, const std::string& portal) {
+    // tgtd reads "--iscsi" itself, not through getopt: the value is a word of its own.
+    return {tgtdPath, "-f", "--control-port=" + std::to_string(controlPort), "--iscsi", "portal=" + portal};
+}
+
 TgtAdmResult TgtAdm::Run(const TgtCommand& command) const {
     ProcessOptions options;
     options.limit = m_settings.limit;

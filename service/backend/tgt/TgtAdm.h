@@ -77,4 +77,7 @@ private:
     mutable std::chrono::milliseconds m_spent{0};
 };
 
+// tgtd in the foreground on `controlPort`, serving only `portal` ("ADDR:PORT").
+std::vector<std::string> TgtdArgv(const std::string& tgtdPath, int controlPort, const std::string& portal);
+
 }  // namespace zoscsi::tgt

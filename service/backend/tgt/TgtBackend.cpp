@@ -65,9 +65,7 @@ public:
     }
 
     BackendStatus OpenLun(const LunRecord& lun) override {
-        const std::string path = LunPath(m_names, lun.target, lun.id);
-        if (!BackingFileExists(path))
-            return BackendStatus::Fail("the data of " + LunText(lun) + " is missing (" + path + ")");
+        if (!HasData(lun)) return MissingData(lun);
         return Change(WithLun(m_mirror, lun));
     }
 
@@ -84,6 +82,7 @@ public:
     }
 
     BackendStatus MapHost(const LunRecord& lun, const std::string&, const std::vector<std::string>& hostsAfter) override {
+        if (lun.open && !HasData(lun)) return MissingData(lun);  // the host would see nothing
         return Change(WithHosts(m_mirror, lun, hostsAfter));
     }
 
@@ -105,6 +104,12 @@ public:
     }
 
 private:
+    bool HasData(const LunRecord& lun) const { return BackingFileExists(LunPath(m_names, lun.target, lun.id)); }
+    BackendStatus MissingData(const LunRecord& lun) const {
+        return BackendStatus::Fail("the data of " + LunText(lun) + " is missing (" +
+                                   LunPath(m_names, lun.target, lun.id) + ")");
+    }
+
     // The layout of `inventory`; an open LUN whose file is gone is exported
     // nowhere (a blank disk in its place would pass for its data).
     Layout LayoutOf(const InventorySnapshot& inventory) const {

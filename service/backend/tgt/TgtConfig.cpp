@@ -83,7 +83,7 @@ bool LoadTgtConfig(const SettingReader& setting, TgtConfig& config, std::string&
     if (has("TgtPortal") && !ParsePortal(text, loaded.portalAddress, loaded.portalPort))
         return bad("TgtPortal", "ADDRESS:PORT with a numeric IPv4 address or [IPv6]:PORT");
     if (has("TgtControlPort")) {
-        if (!Integer(text, 0, 65535, n)) return bad("TgtControlPort", "a number 0..65535");
+        if (!Integer(text, 0, 32767, n)) return bad("TgtControlPort", "a number 0..32767 (tgtd's range)");
         loaded.controlPort = static_cast<int>(n);
     }
     if (has("TgtStartDaemon") && !Flag(text, loaded.startDaemon)) return bad("TgtStartDaemon", "true or false");

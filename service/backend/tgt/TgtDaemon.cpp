@@ -58,9 +58,7 @@ BackendStatus TgtDaemon::Ensure() {
 }
 
 BackendStatus TgtDaemon::Launch() {
-    const std::vector<std::string> argv{m_config.tgtdPath, "-f",
-                                        "--control-port=" + std::to_string(m_config.controlPort),
-                                        "--iscsi=portal=" + m_config.Portal()};
+    const std::vector<std::string> argv = TgtdArgv(m_config.tgtdPath, m_config.controlPort, m_config.Portal());
     m_logOffset = FileSize(m_logPath);
     std::string error;
     if (!SpawnChild(argv, m_logPath, {"TGT_IPC_SOCKET"}, m_child, error))

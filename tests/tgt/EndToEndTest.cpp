@@ -1,0 +1,202 @@
+// The tgt backend against a real tgtd on loopback, checked with a real
+// initiator: a host sees exactly the LUNs mapped to it, with their size and
+// data, through remap, close, open, delete and a crash of tgtd.
+#include "backend/tgt/LunFiles.h"
+#include "backend/tgt/SnapshotEdit.h"
+#include "backend/tgt/TgtBackend.h"
+#include "backend/tgt/TgtLayout.h"
+#include "Inventories.h"
+#include "TgtdHarness.h"
+#include "service/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+using namespace zoscsi;
+using namespace zoscsi::tgt;
+
+namespace {
+
+const std::string kHostA = "iqn.2026-12.test.zo:host-a";
+const std::string kHostB = "iqn.2026-12.test.zo:host-b";
+constexpr uint64_t k64MiB = 64ull << 20;
+
+#define SKIP_UNLESS_POSSIBLE()                                      \
+    do {                                                            \
+        const std::string why = TgtdHarness::SkipReason();          \
+        if (!why.empty()) GTEST_SKIP() << why;                      \
+    } while (0)
+
+// Plays the service: keeps the inventory the backend is told about.
+class EndToEnd : public ::testing::Test {
+protected:
+    TgtConfig Config(bool startDaemon) const {
+        TgtConfig config;
+        config.iqnPrefix = "iqn.2026-12.test.zo";
+        config.portalAddress = "127.0.0.1";
+        config.portalPort = tgtd.portalPort();
+        config.controlPort = tgtd.controlPort();
+        config.startDaemon = startDaemon;
+        config.callLimit = std::chrono::milliseconds(10000);
+        return config;
+    }
+
+    std::string Iqn(const std::string& target, const std::string& host) const {
+        return TargetIqn({"iqn.2026-12.test.zo", client, ""}, target, host);
+    }
+    std::string LunUrl(const std::string& target, const std::string& host, int lun) const {
+        return tgtd.url() + "/" + Iqn(target, host) + "/" + std::to_string(lun);
+    }
+    bool Sees(const std::string& host, const std::string& target, int lun) const {
+        const std::string listing = Discover(host, tgtd.url());
+        return listing.find("Target:" + Iqn(target, host)) != std::string::npos &&
+               listing.find("Lun:" + std::to_string(lun) + " ") != std::string::npos &&
+               CapacityBytes(host, LunUrl(target, host, lun)) == static_cast<long long>(k64MiB);
+    }
+    // Any target of this test instance at all in the host's discovery.
+    bool SeesAnything(const std::string& host) const {
+        return Discover(host, tgtd.url()).find("iqn.2026-12.test.zo:" + client + ":") != std::string::npos;
+    }
+
+    void Expect(const BackendStatus& status, const char* step) { ASSERT_TRUE(status.ok) << step << ": " << status.text; }
+
+    TgtdHarness tgtd;
+    TempFolder data;
+    std::string client = "e2e" + std::to_string(::getpid());
+    InventorySnapshot inventory;
+};
+
+std::string ReadBlock(const std::string& host, const std::string& url) {
+#ifdef ZO_ISCSI_BLOCK
+    const ProcessResult read = RunTool({ZO_ISCSI_BLOCK, host, url, "read", "7"});
+    return read.Succeeded() ? read.out : "read failed: " + read.Describe();
+#else
+    (void)host;
+    (void)url;
+    return "";
+#endif
+}
+
+}  // namespace
+
+TEST_F(EndToEnd, HostsSeeExactlyTheirLunsThroughRemapCloseOpenDeleteAndACrash) {
+    SKIP_UNLESS_POSSIBLE();
+    std::string error;
+    ASSERT_TRUE(tgtd.Start(error)) << error;
+    auto backend = MakeTgtBackendWith(Config(false), client, data.path());
+    Expect(backend->Start(1, inventory), "start");
+
+    const TargetRecord target{"disk1", "", 1};
+    LunRecord lun = Lun("disk1", 1);
+    lun.sizeBytes = k64MiB;
+    Expect(backend->CreateTarget(target), "create target");
+    inventory = WithTarget(inventory, target);
+    Expect(backend->CreateLun(lun), "create LUN");
+    inventory = WithLun(inventory, lun);
+    EXPECT_FALSE(SeesAnything(kHostA)) << "an unmapped LUN is exported nowhere";
+
+    Expect(backend->MapHost(lun, kHostA, {kHostA}), "map A");
+    inventory = WithHosts(inventory, lun, {kHostA});
+    EXPECT_TRUE(Sees(kHostA, "disk1", 1)) << Discover(kHostA, tgtd.url());
+    EXPECT_FALSE(SeesAnything(kHostB)) << Discover(kHostB, tgtd.url());
+    EXPECT_EQ(CapacityBytes(kHostB, LunUrl("disk1", kHostA, 1)), -1) << "B logs in to A's target";
+
+#ifdef ZO_ISCSI_BLOCK
+    const ProcessResult wrote = RunTool({ZO_ISCSI_BLOCK, kHostA, LunUrl("disk1", kHostA, 1), "write", "7", "zo-e2e-block"});
+    ASSERT_TRUE(wrote.Succeeded()) << wrote.Describe();
+#endif
+
+    // Remap A -> B, as the service does it: map B, then unmap A.
+    Expect(backend->MapHost(lun, kHostB, {kHostA, kHostB}), "map B");
+    inventory = WithHosts(inventory, lun, {kHostA, kHostB});
+    EXPECT_TRUE(Sees(kHostB, "disk1", 1));
+    Expect(backend->UnmapHost(lun, kHostA, {kHostB}), "unmap A");
+    inventory = WithHosts(inventory, lun, {kHostB});
+    EXPECT_FALSE(SeesAnything(kHostA)) << Discover(kHostA, tgtd.url());
+    EXPECT_EQ(CapacityBytes(kHostA, LunUrl("disk1", kHostA, 1)), -1);
+    EXPECT_TRUE(Sees(kHostB, "disk1", 1)) << Discover(kHostB, tgtd.url());
+
+    lun.open = false;
+    Expect(backend->CloseLun(lun), "close");
+    inventory = WithLun(inventory, lun);
+    EXPECT_FALSE(SeesAnything(kHostB)) << "a closed LUN is hidden";
+    lun.open = true;
+    Expect(backend->OpenLun(lun), "open");
+    inventory = WithLun(inventory, lun);
+    EXPECT_TRUE(Sees(kHostB, "disk1", 1));
+#ifdef ZO_ISCSI_BLOCK
+    EXPECT_EQ(ReadBlock(kHostB, LunUrl("disk1", kHostB, 1)).substr(0, 24), "zo-e2e-blockzo-e2e-block");
+#endif
+
+    // tgtd dies: a new one on the same ports is empty until the reload.
+    tgtd.KillHard();
+    ASSERT_TRUE(tgtd.Restart(error)) << error;
+    EXPECT_FALSE(SeesAnything(kHostB));
+    Expect(backend->Resync(inventory), "resync");
+    EXPECT_TRUE(Sees(kHostB, "disk1", 1));
+    EXPECT_FALSE(SeesAnything(kHostA));
+#ifdef ZO_ISCSI_BLOCK
+    EXPECT_EQ(ReadBlock(kHostB, LunUrl("disk1", kHostB, 1)).substr(0, 12), "zo-e2e-block");
+#endif
+
+    Expect(backend->UnmapHost(lun, kHostB, {}), "unmap B");
+    Expect(backend->DeleteLun(lun), "delete LUN");
+    Expect(backend->DeleteTarget(target), "delete target");
+    EXPECT_FALSE(SeesAnything(kHostB));
+    EXPECT_FALSE(BackingFileExists(data / "luns/disk1/1.img"));
+    backend->Stop();
+    tgtd.Stop();
+}
+
+TEST_F(EndToEnd, ABackendStartsItsOwnTgtdAgainAfterACrashAndStopsIt) {
+    SKIP_UNLESS_POSSIBLE();
+    tgtd.PickPorts();
+    TgtConfig config = Config(true);
+    config.stopOnExit = true;
+    auto backend = MakeTgtBackendWith(config, client, data.path());
+    LunRecord lun = Lun("disk2", 3);
+    lun.sizeBytes = k64MiB;
+    inventory = WithHosts(WithTarget(inventory, TargetRecord{"disk2", "", 1}), lun, {kHostA});
+    std::string error;
+    ASSERT_TRUE(CreateBackingFile(data / "luns/disk2/3.img", k64MiB, error)) << error;
+    Expect(backend->Start(1, inventory), "start with its own tgtd");
+    EXPECT_TRUE(Sees(kHostA, "disk2", 3)) << Discover(kHostA, tgtd.url());
+
+    const pid_t first = tgtd.FindOtherTgtd();
+    ASSERT_GT(first, 0);
+    ::kill(first, SIGKILL);
+    Expect(backend->Resync(inventory), "resync after the crash");
+    EXPECT_TRUE(Sees(kHostA, "disk2", 3));
+    const pid_t second = tgtd.FindOtherTgtd();
+    EXPECT_GT(second, 0);
+    EXPECT_NE(second, first);
+
+    backend->Stop();
+    for (int i = 0; i < 100 && tgtd.FindOtherTgtd() > 0; ++i) ::usleep(20000);
+    EXPECT_EQ(tgtd.FindOtherTgtd(), 0) << "stopped with its last target";
+}
+
+TEST_F(EndToEnd, ATgtdThatCannotBindItsPortalIsStoppedAndStartFails) {
+    SKIP_UNLESS_POSSIBLE();
+    tgtd.PickPorts();
+    // Hold the portal: tgtd would fall back to every address on port 3260.
+    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(tgtd.portalPort()));
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+
+    auto backend = MakeTgtBackendWith(Config(true), client, data.path());
+    const BackendStatus status = backend->Start(1, {});
+    ::close(holder);
+    EXPECT_FALSE(status.ok);
+    EXPECT_NE(status.text.find("does not serve portal " + tgtd.portal()), std::string::npos) << status.text;
+    EXPECT_NE(status.text.find("Address already in use"), std::string::npos) << status.text;
+    for (int i = 0; i < 100 && tgtd.FindOtherTgtd() > 0; ++i) ::usleep(20000);
+    EXPECT_EQ(tgtd.FindOtherTgtd(), 0);
+}

@@ -1,0 +1,153 @@
+#include "TgtdHarness.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fstream>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace zoscsi::tgt;
+
+namespace {
+
+const char* const kTgtd = "/usr/sbin/tgtd";
+const char* const kTgtadm = "/usr/sbin/tgtadm";
+
+ProcessResult Tgtadm(int port, std::vector<std::string> words) {
+    std::vector<std::string> argv{kTgtadm, "--control-port=" + std::to_string(port), "--lld=iscsi"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return RunTool(argv);
+}
+
+}  // namespace
+
+int FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+ProcessResult RunTool(const std::vector<std::string>& argv) {
+    ProcessOptions options;
+    options.limit = std::chrono::seconds(30);
+    return RunProcess(argv, options);
+}
+
+std::string Discover(const std::string& initiator, const std::string& url) {
+    const ProcessResult result = RunTool({"/usr/bin/iscsi-ls", "-i", initiator, "-s", url});
+    return result.out + result.err;
+}
+
+long long CapacityBytes(const std::string& initiator, const std::string& lunUrl) {
+    const ProcessResult result = RunTool({"/usr/bin/iscsi-readcapacity16", "-i", initiator, lunUrl});
+    const std::string key = "Total size:";
+    const size_t at = result.out.find(key);
+    if (!result.Succeeded() || at == std::string::npos) return -1;
+    return std::atoll(result.out.c_str() + at + key.size());
+}
+
+TgtdHarness::~TgtdHarness() { Stop(); }
+
+std::string TgtdHarness::SkipReason() {
+    if (::geteuid() != 0) return "needs root (tgtd's control socket lives in /var/run/tgtd)";
+    for (const char* tool : {kTgtd, kTgtadm, "/usr/bin/iscsi-ls", "/usr/bin/iscsi-readcapacity16"})
+        if (::access(tool, X_OK) != 0) return std::string(tool) + " is not installed";
+    return "";
+}
+
+void TgtdHarness::PickPorts(int attempt) {
+    // High numbers from this process, away from a system tgtd's 0; skip one in use.
+    for (int i = 0; i < 50; ++i, attempt += 1) {
+        m_controlPort = 20000 + static_cast<int>((::getpid() * 7 + attempt * 7919) % 12000);
+        if (::access(("/var/run/tgtd/socket." + std::to_string(m_controlPort)).c_str(), F_OK) != 0 ||
+            !Tgtadm(m_controlPort, {"--mode", "target", "--op", "show"}).Succeeded())
+            break;
+    }
+    m_portalPort = FreeLoopbackPort();
+}
+
+bool TgtdHarness::Start(std::string& error) {
+    if (m_log.empty()) {
+        char log[] = "/tmp/zo-tgtd-log-XXXXXX";
+        const int fd = ::mkstemp(log);
+        if (fd >= 0) ::close(fd);
+        m_log = log;
+    }
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        PickPorts(attempt * 13);
+        if (Launch(error)) return true;
+    }
+    return false;
+}
+
+pid_t TgtdHarness::FindOtherTgtd() const {
+    const std::string wanted = "--control-port=" + std::to_string(m_controlPort);
+    DIR* proc = ::opendir("/proc");
+    pid_t found = 0;
+    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0 || pid == m_child.pid()) continue;
+        std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
+        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cmdline.rfind(kTgtd, 0) == 0 && cmdline.find(wanted + '\0') != std::string::npos) found = pid;
+    }
+    if (proc) ::closedir(proc);
+    return found;
+}
+
+bool TgtdHarness::Restart(std::string& error) { return Launch(error); }
+
+bool TgtdHarness::Launch(std::string& error) {
+    if (!SpawnChild({kTgtd, "-f", "--control-port=" + std::to_string(m_controlPort), "--iscsi", "portal=" + portal()},
+                    m_log, {"TGT_IPC_SOCKET"}, m_child, error))
+        return false;
+    for (int i = 0; i < 200; ++i) {
+        if (!m_child.Running()) {
+            error = "tgtd ended: " + m_child.ending();
+            return false;
+        }
+        const ProcessResult shown = Tgtadm(m_controlPort, {"--mode", "portal", "--op", "show"});
+        if (shown.Succeeded()) {
+            if (shown.out.find("Portal: " + portal() + ",") == std::string::npos) {
+                error = "tgtd serves " + shown.out + " instead of " + portal();
+                Stop();
+                return false;
+            }
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    error = "tgtd did not answer";
+    m_child.Kill();
+    return false;
+}
+
+void TgtdHarness::KillHard() { m_child.Kill(); }
+
+void TgtdHarness::Stop() {
+    if (!m_child.Running()) {
+        if (!m_log.empty()) ::unlink(m_log.c_str());
+        return;
+    }
+    const ProcessResult shown = Tgtadm(m_controlPort, {"--mode", "target", "--op", "show"});
+    size_t at = 0;
+    while ((at = shown.out.find("Target ", at)) != std::string::npos) {
+        const int tid = std::atoi(shown.out.c_str() + at + 7);
+        (void)Tgtadm(m_controlPort, {"--mode", "target", "--op", "delete", "--force", "--tid=" + std::to_string(tid)});
+        at += 7;
+    }
+    (void)Tgtadm(m_controlPort, {"--mode", "system", "--op", "delete"});
+    if (!m_child.WaitFor(std::chrono::seconds(3))) m_child.Kill();
+    ::unlink(m_log.c_str());
+}
