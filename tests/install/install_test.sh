@@ -104,14 +104,21 @@ grep -q "^ExecStart=$prefix/$ZO_SBINDIR/zoscsisrv " "$prefix/lib/systemd/system/
 # --- the installed programs run from the prefix ---------------------------
 for prog in "$ZO_SBINDIR/zoscsisrv" "$ZO_BINDIR/zoscsictl"; do
   [ -x "$prefix/$prog" ] || fail "$prog is not executable"
-  ldd "$prefix/$prog" >"$work/ldd" 2>&1 || true
-  if grep -q 'libzoframework' "$work/ldd"; then
-    grep -q "libzoframework.so.$major => $libdir/" "$work/ldd" ||
-      LD_LIBRARY_PATH=$libdir ldd "$prefix/$prog" | grep -q "libzoframework.so.$major => $libdir/" ||
-      { cat "$work/ldd" >&2; fail "$prog does not load the installed libzoframework"; }
+  readelf -d "$prefix/$prog" | grep -q "(NEEDED).*\[libzoframework.so.$major\]" ||
+    fail "$prog does not record libzoframework.so.$major as needed"
+  runpath=$(readelf -d "$prefix/$prog" | sed -n 's/.*(RUNPATH).*\[\(.*\)\].*/\1/p')
+  if [ -n "$runpath" ]; then
+    # A relative RUNPATH must lead to the installed libraries from wherever
+    # the tree is; then the program runs with no help from the environment.
+    dir=${runpath//\$ORIGIN/$(dirname "$prefix/$prog")}
+    [ "$(readlink -f "$dir")" = "$(readlink -f "$libdir")" ] ||
+      fail "$prog: RUNPATH $runpath does not lead to $libdir"
+    env -u LD_LIBRARY_PATH "$prefix/$prog" --help >"$work/help" 2>&1 ||
+      { cat "$work/help" >&2; fail "$prog --help failed"; }
+  else
+    LD_LIBRARY_PATH=$libdir "$prefix/$prog" --help >"$work/help" 2>&1 ||
+      { cat "$work/help" >&2; fail "$prog --help failed"; }
   fi
-  LD_LIBRARY_PATH=$libdir "$prefix/$prog" --help >"$work/help" 2>&1 ||
-    { cat "$work/help" >&2; fail "$prog --help failed"; }
 done
 note "installed zoscsisrv and zoscsictl run"
 
