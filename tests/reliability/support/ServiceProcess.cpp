@@ -77,7 +77,7 @@ ServiceProcess::ServiceProcess(ServiceOptions options) : m_options(std::move(opt
         m_options.folder = pattern;
         m_ownsFolder = true;
     }
-    if (m_options.listen.empty()) m_options.listen = std::string(kUnix) + m_options.folder + "/run/zoscsisrv.sock";
+    if (m_options.listen.empty() && !m_options.omitListen) m_options.listen = std::string(kUnix) + m_options.folder + "/run/zoscsisrv.sock";
 }
 
 ServiceProcess::~ServiceProcess() {
@@ -104,9 +104,12 @@ bool ServiceProcess::Spawn(std::string& error) {
         conf << "[Log]\nLevel = " << m_options.logLevel << "\n\n[ZoScsiSrv]\n";
         for (const auto& setting : m_options.settings) conf << setting.first << " = " << setting.second << "\n";
     }
-    std::vector<std::string> argv = {ZOSCSISRV_PATH, "--foreground", "--listen", m_options.listen,
-                                     "--state-dir", m_options.folder + "/state", "--client", m_options.client,
-                                     "--backend", m_options.backend};
+    std::vector<std::string> argv = {ZOSCSISRV_PATH, "--foreground", "--state-dir", m_options.folder + "/state",
+                                     "--client", m_options.client, "--backend", m_options.backend};
+    if (!m_options.omitListen) {
+        argv.push_back("--listen");
+        argv.push_back(m_options.listen);
+    }
     if (!m_options.session.empty()) {
         argv.push_back("--session");
         argv.push_back(m_options.session);

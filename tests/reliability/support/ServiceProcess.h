@@ -24,6 +24,7 @@ struct ServiceOptions {
     std::string session = "reliability-session-0123456789";  // empty: no --session
     std::string backend = "inventory";
     std::string listen;                    // default unix:FOLDER/run/zoscsisrv.sock
+    bool omitListen = false;               // no --listen: the service falls back on [ZoScsiSrv] ListenTcp
     std::vector<std::pair<std::string, std::string>> settings;  // [ZoScsiSrv] KEY = VALUE
     std::vector<std::string> environment;  // NAME=VALUE added to (or replacing in) the service's environment
     int logLevel = -1;                     // [Log] Level of the service

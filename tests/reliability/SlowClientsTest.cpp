@@ -1,0 +1,126 @@
+// Slow, idle and too many clients against a real zoscsisrv: a frame that is
+// not completed within the frame deadline is dropped, a connection that never
+// presents a session is dropped too, connections beyond the cap are closed
+// unserved, and neither 200 idle connections nor one that trickles a byte a
+// second keep a normal client from being served at once.
+#include "RawPeer.h"
+#include "ServiceClient.h"
+#include "ServiceProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace zorel;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::unique_ptr<ServiceProcess> Started(std::vector<std::pair<std::string, std::string>> settings) {
+    ServiceOptions options;
+    options.settings = std::move(settings);
+    auto service = std::make_unique<ServiceProcess>(options);
+    std::string error;
+    EXPECT_TRUE(service->Start(error)) << error;
+    PointRegistryAt(*service);
+    return service;
+}
+
+// A normal client attaches, creates a target and lists, each step quickly.
+void NormalClientIsServed(const std::string& name, double withinSeconds) {
+    const auto start = Clock::now();
+    std::string error;
+    std::unique_ptr<ZoScsiSrvClient> client = Attach(error);
+    ASSERT_NE(client, nullptr) << error;
+    const Outcome created = Classify(client->AddTarget(TargetRequest(name)));
+    EXPECT_EQ(created.kind, Outcome::Done) << created.text;
+    std::vector<std::string> targets;
+    EXPECT_FALSE(client->ListTargets("lt", targets).IsError());
+    EXPECT_LT(Since(start), withinSeconds) << name;
+}
+
+std::unique_ptr<RawPeer> Validated(const ServiceProcess& service) {
+    auto peer = std::make_unique<RawPeer>();
+    if (!peer->Connect(service.socketPath()) || !peer->Handshake(service.options().session)) return nullptr;
+    return peer;
+}
+
+TEST(SlowClients, AnIncompleteFrameIsDroppedAfterTheDeadlineAndOthersAreServedMeanwhile) {
+    auto service = Started({{"FrameDeadlineSeconds", "1"}});
+    auto torn = Validated(*service);
+    ASSERT_NE(torn, nullptr);
+    ASSERT_TRUE(torn->Send(RawFrame(64, "<msg v=\"1\"")));  // a frame begun, never finished
+    RawPeer silent;
+    ASSERT_TRUE(silent.Connect(service->socketPath()));  // never presents a session
+    const auto start = Clock::now();
+
+    NormalClientIsServed("meanwhile", 0.5);
+    EXPECT_TRUE(torn->Closed(4000)) << "the torn frame's connection is dropped";
+    EXPECT_TRUE(silent.Closed(4000)) << "a connection without a session is dropped";
+    EXPECT_GE(Since(start), 0.9) << "not before the deadline";
+    EXPECT_LT(Since(start), 3.5);
+    NormalClientIsServed("afterwards", 0.5);
+    auto idle = Validated(*service);
+    ASSERT_NE(idle, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(idle->SendMessage(*SessionRequest(service->options().session)));
+    EXPECT_NE(idle->Read(2000), nullptr) << "an idle connection between frames is kept";
+}
+
+TEST(SlowClients, TwoHundredIdleConnectionsAndATrickleDoNotHoldUpANormalClient) {
+    auto service = Started({});  // the default deadline (30 s): the trickle is slow but in time
+    std::vector<std::unique_ptr<RawPeer>> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.push_back(Validated(*service));
+        ASSERT_NE(idle.back(), nullptr) << "idle connection " << i;
+    }
+    auto trickle = Validated(*service);
+    ASSERT_NE(trickle, nullptr);
+    const std::string frame = FrameOf(*SessionRequest(service->options().session));
+    std::atomic<bool> stop{false};
+    std::thread trickler([&] {
+        for (size_t i = 0; i < frame.size() && !stop; ++i) {
+            if (!trickle->Send(frame.substr(i, 1))) return;
+            for (int t = 0; t < 10 && !stop; ++t) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    for (int round = 0; round < 4; ++round) {
+        NormalClientIsServed("normal-" + std::to_string(round), 0.5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    }
+    stop = true;
+    trickler.join();
+    for (auto& peer : idle) {
+        ASSERT_TRUE(peer->SendMessage(*SessionRequest(service->options().session)));
+        EXPECT_NE(peer->Read(2000), nullptr) << "idle connections are still served";
+    }
+}
+
+TEST(SlowClients, ConnectionsBeyondTheCapAreClosedUnservedUntilOneEnds) {
+    auto service = Started({{"MaxConnections", "8"}});
+    std::vector<std::unique_ptr<RawPeer>> held;
+    for (int i = 0; i < 8; ++i) {
+        held.push_back(Validated(*service));
+        ASSERT_NE(held.back(), nullptr);
+    }
+    RawPeer extra;
+    ASSERT_TRUE(extra.Connect(service->socketPath()));  // the kernel accepts; the service closes it
+    (void)extra.SendMessage(*SessionRequest(service->options().session));
+    EXPECT_EQ(extra.Read(1000), nullptr) << "no answer beyond the cap";
+    EXPECT_TRUE(extra.Closed(2000));
+    held.pop_back();
+    std::unique_ptr<RawPeer> again;
+    for (int i = 0; i < 100 && !again; ++i) {
+        again = Validated(*service);
+        if (!again) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_NE(again, nullptr) << "a slot that frees up is used again";
+}
+
+}  // namespace
