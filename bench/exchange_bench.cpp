@@ -1,0 +1,212 @@
+// One small exchange (MapHost) through the client and the framework, side by
+// side with a raw round trip of exactly the same bytes over the same kind of
+// socket (a unix stream socket to a peer thread of this process).
+//
+//   raw        RawClient -> MinimalPeer(Raw): write the request frame, read
+//              the answer frame; the peer reads and writes bytes only.
+//   minimal    ZoScsiSrvClient::MapHost -> MinimalPeer(Decode): the peer
+//              decodes the request and encodes the canned answer.
+//   listener   ZoScsiSrvClient::MapHost -> zo::ServiceListener with a handler
+//              that answers the canned answer (the framework's service side).
+//
+// BM_Exchange_SideBySide runs the three in turn in every iteration and
+// reports the medians and the ratios; the other benchmarks show each on its
+// own and the codec steps that make up the difference.
+//
+//   bench_exchange --syscall-probe=N   runs N MapHost exchanges after a warm-up
+//   and exits (scripts/bench-syscalls.sh counts the client's system calls).
+#include "support/Answers.h"
+#include "support/BenchFolder.h"
+#include "support/MinimalPeer.h"
+#include "support/RawClient.h"
+#include "support/SideBySide.h"
+
+#include "ZoScsiServer.h"
+#include "ZoScsiSrvClient.h"
+#include "zo/FrameCodec.h"
+#include "zo/ServiceListener.h"
+#include "zo/XmlCodec.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace W = ZoScsiServer::Wire;
+using zobench::Samples;
+
+const ZoScsiSrvClientRequest::MapHostRequest& Request() {
+    static const ZoScsiSrvClientRequest::MapHostRequest request(
+        3, "iqn.2024-01.com.example:storage.disk1", "iqn.1994-05.com.example:client1",
+        ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
+    return request;
+}
+
+void Check(const CYbError& error, const char* what) {
+    if (error.IsError()) {
+        std::fprintf(stderr, "%s failed: %s\n", what, error.ToString().c_str());
+        std::exit(1);
+    }
+}
+
+long MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_minflt;
+}
+
+struct Fixture {
+    zobench::BenchFolder folder{"zo-bench-exchange"};
+    zobench::MinimalPeer decodePeer{folder.path() + "/decode.sock", zobench::MinimalPeer::Mode::Decode};
+    zobench::MinimalPeer rawPeer{folder.path() + "/raw.sock", zobench::MinimalPeer::Mode::Raw};
+    std::unique_ptr<zo::ServiceListener> listener;
+    std::thread listenerThread;
+    ZoScsiSrvClient minimalClient;
+    ZoScsiSrvClient listenerClient;
+    std::unique_ptr<zobench::RawClient> raw;
+    std::string requestFrame;
+
+    Fixture() {
+        decodePeer.SetAnswer(zobench::SuccessAnswer(W::kMapLun2Host));
+        zo::ListenerOptions options;
+        options.endpoint = "unix:" + folder.path() + "/listener.sock";
+        options.sessionId = "bench-session";
+        listener = std::make_unique<zo::ServiceListener>(
+            options, [](const CNMessageBase&, const zo::PeerInfo&) { return zobench::SuccessAnswer(W::kMapLun2Host); });
+        Check(listener->Start(), "listening");
+        listenerThread = std::thread([this] { listener->Run(); });
+
+        Check(zobench::AttachClient(minimalClient, decodePeer.Endpoint(), "benchclient"), "attaching to the minimal peer");
+        Check(zobench::AttachClient(listenerClient, listener->BoundEndpoint(), "benchclient"), "attaching to the listener");
+        Check(minimalClient.MapHost(Request()), "MapHost");
+        // The raw side sends exactly the bytes the client sent and gets
+        // exactly the bytes the peer answered.
+        requestFrame = decodePeer.CapturedRequest();
+        rawPeer.SetAnswerFrame(decodePeer.CapturedAnswer());
+        raw = std::make_unique<zobench::RawClient>(rawPeer.SocketPath());
+        for (int i = 0; i < 200; ++i) {  // warm: buffers grown, pages touched
+            raw->RoundTrip(requestFrame);
+            Check(minimalClient.MapHost(Request()), "MapHost");
+            Check(listenerClient.MapHost(Request()), "MapHost");
+        }
+    }
+
+    ~Fixture() {
+        listener->Stop();
+        listenerThread.join();
+    }
+};
+
+Fixture& Shared() {
+    static Fixture fixture;
+    return fixture;
+}
+
+void BM_Exchange_SideBySide(benchmark::State& state) {
+    Fixture& f = Shared();
+    Samples raw, minimal, listener;
+    const long faultsBefore = MinorFaults();
+    long exchanges = 0;
+    for (auto _ : state) {
+        const double t0 = zobench::NowNs();
+        f.raw->RoundTrip(f.requestFrame);
+        const double t1 = zobench::NowNs();
+        CYbError a = f.minimalClient.MapHost(Request());
+        const double t2 = zobench::NowNs();
+        CYbError b = f.listenerClient.MapHost(Request());
+        const double t3 = zobench::NowNs();
+        if (a.IsError() || b.IsError()) state.SkipWithError("MapHost failed");
+        raw.Add(t1 - t0);
+        minimal.Add(t2 - t1);
+        listener.Add(t3 - t2);
+        exchanges += 2;
+    }
+    zobench::ReportSideBySide(state, "raw", raw, "minimal", minimal, "ratio_minimal");
+    zobench::ReportSideBySide(state, "raw", raw, "listener", listener, "ratio_listener");
+    state.counters["minflt_per_exchange"] =
+        exchanges > 0 ? static_cast<double>(MinorFaults() - faultsBefore) / static_cast<double>(exchanges) : 0;
+}
+BENCHMARK(BM_Exchange_SideBySide)->UseRealTime();
+
+void BM_RawRoundTrip(benchmark::State& state) {
+    Fixture& f = Shared();
+    for (auto _ : state) benchmark::DoNotOptimize(f.raw->RoundTrip(f.requestFrame));
+    state.counters["bytes_out"] = static_cast<double>(f.requestFrame.size());
+}
+BENCHMARK(BM_RawRoundTrip)->UseRealTime();
+
+void BM_MapHost_MinimalPeer(benchmark::State& state) {
+    Fixture& f = Shared();
+    for (auto _ : state)
+        if (f.minimalClient.MapHost(Request()).IsError()) state.SkipWithError("MapHost failed");
+}
+BENCHMARK(BM_MapHost_MinimalPeer)->UseRealTime();
+
+void BM_MapHost_Listener(benchmark::State& state) {
+    Fixture& f = Shared();
+    for (auto _ : state)
+        if (f.listenerClient.MapHost(Request()).IsError()) state.SkipWithError("MapHost failed");
+}
+BENCHMARK(BM_MapHost_Listener)->UseRealTime();
+
+// The codec steps of one exchange, without any I/O.
+void BM_Codec_EncodeRequest(benchmark::State& state) {
+    Fixture& f = Shared();
+    std::string error;
+    const auto decoded = zo::DecodeMessage(f.requestFrame.data() + zo::kFrameHeaderBytes,
+                                           f.requestFrame.size() - zo::kFrameHeaderBytes, zo::DecodeLimits(), error);
+    std::string out;
+    for (auto _ : state) {
+        out.clear();
+        zo::EncodeMessage(*decoded, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_Codec_EncodeRequest);
+
+void BM_Codec_DecodeRequest(benchmark::State& state) {
+    Fixture& f = Shared();
+    std::string error;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(zo::DecodeMessage(f.requestFrame.data() + zo::kFrameHeaderBytes,
+                                                   f.requestFrame.size() - zo::kFrameHeaderBytes, zo::DecodeLimits(),
+                                                   error));
+}
+BENCHMARK(BM_Codec_DecodeRequest);
+
+void BM_Codec_DecodeAnswer(benchmark::State& state) {
+    std::string frame;
+    zobench::AppendMessageFrame(*zobench::SuccessAnswer(W::kMapLun2Host), frame);
+    std::string error;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(zo::DecodeMessage(frame.data() + zo::kFrameHeaderBytes,
+                                                   frame.size() - zo::kFrameHeaderBytes, zo::DecodeLimits(), error));
+}
+BENCHMARK(BM_Codec_DecodeAnswer);
+
+int SyscallProbe(long count) {
+    Fixture& f = Shared();
+    for (long i = 0; i < count; ++i) Check(f.minimalClient.MapHost(Request()), "MapHost");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    zobench::SilenceLogging();
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--syscall-probe=", 16) == 0) return SyscallProbe(std::atol(argv[i] + 16));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

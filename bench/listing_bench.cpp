@@ -1,0 +1,248 @@
+// Listings, on the client side and end to end.
+//
+//   BM_Listing_ClientSideBySide/N   per iteration: a raw round trip of the
+//       listing's exact bytes (RawClient -> MinimalPeer(Raw)), then
+//       ZoScsiSrvClient::ListLuns against a peer that answers the same bytes
+//       (MinimalPeer(Decode), answer pre-encoded). The difference is the
+//       client's work: receive, decode, split, records. ns_per_line is it per
+//       line, logging off (level -2).
+//   BM_Split_SideBySide             the same lines split by a std::regex token
+//       split (the baseline) and by the listing parser's split.
+//   BM_Decode/N, BM_Records/N       the steps on their own, without I/O.
+//   BM_EndToEnd_SideBySide          100,000 lines against 10,000 lines from a
+//       real zoscsisrv (seeded inventories), in turn in every iteration;
+//       ratio is 100k / 10k (no quadratic step: about 10).
+#include "support/Answers.h"
+#include "support/BenchFolder.h"
+#include "support/MinimalPeer.h"
+#include "support/RawClient.h"
+#include "support/RealService.h"
+#include "support/SeedInventory.h"
+#include "support/SideBySide.h"
+
+#include "ListingParser.h"
+#include "ZoScsiSrvClient.h"
+#include "zo/FrameCodec.h"
+#include "zo/XmlCodec.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+namespace W = ZoScsiServer::Wire;
+using LunInfo = ZoScsiSrvClient::LunInfo;
+using zobench::Samples;
+
+void Check(const CYbError& error, const char* what) {
+    if (error.IsError()) {
+        std::fprintf(stderr, "%s failed: %s\n", what, error.ToString().c_str());
+        std::exit(1);
+    }
+}
+
+long MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_minflt;
+}
+
+// A peer pair for one listing size: the decode peer answers the client with
+// the pre-encoded listing, the raw peer answers the raw client with it.
+struct ListingPeers {
+    std::vector<std::string> lines;
+    size_t textBytes = 0;
+    std::string answerFrame;
+    std::unique_ptr<zobench::MinimalPeer> decodePeer;
+    std::unique_ptr<zobench::MinimalPeer> rawPeer;
+    ZoScsiSrvClient client;
+    std::unique_ptr<zobench::RawClient> raw;
+    std::string requestFrame;
+
+    ListingPeers(const std::string& folder, size_t count) : lines(zobench::ListingLines(count)) {
+        for (const std::string& line : lines) textBytes += line.size() + 1;
+        zobench::AppendMessageFrame(*zobench::ListingAnswer(lines), answerFrame);
+        const std::string tag = std::to_string(count);
+        decodePeer = std::make_unique<zobench::MinimalPeer>(folder + "/decode" + tag + ".sock",
+                                                            zobench::MinimalPeer::Mode::Decode);
+        decodePeer->SetAnswerFrame(answerFrame);
+        rawPeer = std::make_unique<zobench::MinimalPeer>(folder + "/raw" + tag + ".sock", zobench::MinimalPeer::Mode::Raw);
+        rawPeer->SetAnswerFrame(answerFrame);
+        Check(zobench::AttachClient(client, decodePeer->Endpoint(), "benchclient"), "attaching");
+        std::vector<LunInfo> luns;
+        Check(client.ListLuns(luns, "", ""), "ListLuns");
+        if (luns.size() != count) {
+            std::fprintf(stderr, "the client read %zu of %zu records\n", luns.size(), count);
+            std::exit(1);
+        }
+        requestFrame = decodePeer->CapturedRequest();
+        raw = std::make_unique<zobench::RawClient>(rawPeer->SocketPath());
+        raw->RoundTrip(requestFrame);
+    }
+};
+
+struct ClientFixture {
+    zobench::BenchFolder folder{"zo-bench-listing"};
+    std::map<size_t, std::unique_ptr<ListingPeers>> peers;
+
+    ListingPeers& For(size_t count) {
+        std::unique_ptr<ListingPeers>& slot = peers[count];
+        if (!slot) slot = std::make_unique<ListingPeers>(folder.path(), count);
+        return *slot;
+    }
+};
+
+ClientFixture& Clients() {
+    static ClientFixture fixture;
+    return fixture;
+}
+
+void BM_Listing_ClientSideBySide(benchmark::State& state) {
+    ListingPeers& p = Clients().For(static_cast<size_t>(state.range(0)));
+    Samples raw, client;
+    std::vector<LunInfo> luns;
+    const long faultsBefore = MinorFaults();
+    for (auto _ : state) {
+        const double t0 = zobench::NowNs();
+        p.raw->RoundTrip(p.requestFrame);
+        const double t1 = zobench::NowNs();
+        if (p.client.ListLuns(luns, "", "").IsError()) state.SkipWithError("ListLuns failed");
+        const double t2 = zobench::NowNs();
+        raw.Add(t1 - t0);
+        client.Add(t2 - t1);
+    }
+    zobench::ReportSideBySide(state, "raw", raw, "client", client);
+    const double lines = static_cast<double>(p.lines.size());
+    state.counters["client_ns_per_line"] = (client.Median() - raw.Median()) / lines;
+    state.counters["text_MB"] = static_cast<double>(p.textBytes) / 1e6;
+    state.counters["minflt_per_call"] =
+        static_cast<double>(MinorFaults() - faultsBefore) / static_cast<double>(state.iterations());
+    state.counters["frame_MB"] = static_cast<double>(p.answerFrame.size()) / 1e6;
+}
+BENCHMARK(BM_Listing_ClientSideBySide)->Arg(10000)->Arg(100000)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+std::vector<std::string> RegexSplit(const std::string& line) {
+    static const std::regex separator("#", std::regex::ECMAScript);
+    return {std::sregex_token_iterator(line.begin(), line.end(), separator, -1), std::sregex_token_iterator()};
+}
+
+void BM_Split_SideBySide(benchmark::State& state) {
+    const std::vector<std::string> lines = zobench::ListingLines(10000);
+    Samples regex, hand;
+    size_t fields = 0;
+    for (auto _ : state) {
+        const double t0 = zobench::NowNs();
+        for (const std::string& line : lines) fields += RegexSplit(line).size();
+        const double t1 = zobench::NowNs();
+        std::string_view parts[4];
+        for (const std::string& line : lines) fields += ZoScsiSrvClientInternal::SplitListingLine(line, parts, 4);
+        const double t2 = zobench::NowNs();
+        regex.Add((t1 - t0) / static_cast<double>(lines.size()));
+        hand.Add((t2 - t1) / static_cast<double>(lines.size()));
+    }
+    benchmark::DoNotOptimize(fields);
+    state.counters["regex_ns_per_line"] = regex.Median();
+    state.counters["split_ns_per_line"] = hand.Median();
+    state.counters["ratio"] = hand.Median() / regex.Median();
+}
+BENCHMARK(BM_Split_SideBySide)->Unit(benchmark::kMillisecond);
+
+double PerLine(const Samples& samples, size_t lines) { return samples.Median() / static_cast<double>(lines); }
+
+void BM_Decode(benchmark::State& state) {
+    ListingPeers& p = Clients().For(static_cast<size_t>(state.range(0)));
+    std::string error;
+    Samples samples;
+    for (auto _ : state) {
+        const double t0 = zobench::NowNs();
+        benchmark::DoNotOptimize(zo::DecodeMessage(p.answerFrame.data() + zo::kFrameHeaderBytes,
+                                                   p.answerFrame.size() - zo::kFrameHeaderBytes, zo::DecodeLimits(),
+                                                   error));
+        samples.Add(zobench::NowNs() - t0);
+    }
+    state.counters["ns_per_line"] = PerLine(samples, p.lines.size());
+}
+BENCHMARK(BM_Decode)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_Records(benchmark::State& state) {
+    ListingPeers& p = Clients().For(static_cast<size_t>(state.range(0)));
+    std::vector<LunInfo> luns;
+    Samples samples;
+    for (auto _ : state) {
+        const double t0 = zobench::NowNs();
+        ZoScsiSrvClientInternal::ParseListLunOutput(p.lines, luns);
+        benchmark::DoNotOptimize(luns.data());
+        samples.Add(zobench::NowNs() - t0);
+    }
+    state.counters["ns_per_line"] = PerLine(samples, p.lines.size());
+}
+BENCHMARK(BM_Records)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Two instances of the real service, with 10,000 and 100,000 listing lines.
+struct ServiceFixture {
+    zobench::BenchFolder folder{"zo-bench-e2e"};
+    zobench::RealService service{folder.path()};
+    ZoScsiSrvClient small;
+    ZoScsiSrvClient large;
+
+    ServiceFixture() {
+        zobench::SeedPlan plan;
+        plan.lunsPerTarget = 10000;
+        plan.targets = 1;
+        zobench::SeedInventory(service.StateFolder("list10k"), plan);
+        plan.targets = 10;
+        zobench::SeedInventory(service.StateFolder("list100k"), plan);
+        Check(service.Connect(small, "list10k"), "launching the 10k service");
+        Check(service.Connect(large, "list100k"), "launching the 100k service");
+    }
+};
+
+ServiceFixture& Services() {
+    static ServiceFixture fixture;
+    return fixture;
+}
+
+void BM_EndToEnd_SideBySide(benchmark::State& state) {
+    ServiceFixture& f = Services();
+    Samples small, large;
+    std::vector<LunInfo> luns;
+    size_t smallCount = 0, largeCount = 0;
+    for (auto _ : state) {
+        const double t0 = zobench::NowNs();
+        if (f.small.ListLuns(luns, "", "").IsError()) state.SkipWithError("ListLuns failed");
+        smallCount = luns.size();
+        const double t1 = zobench::NowNs();
+        if (f.large.ListLuns(luns, "", "").IsError()) state.SkipWithError("ListLuns failed");
+        largeCount = luns.size();
+        const double t2 = zobench::NowNs();
+        small.Add(t1 - t0);
+        large.Add(t2 - t1);
+    }
+    state.counters["lines_10k"] = static_cast<double>(smallCount);
+    state.counters["lines_100k"] = static_cast<double>(largeCount);
+    state.counters["ms_10k"] = small.Median() / 1e6;
+    state.counters["ms_100k"] = large.Median() / 1e6;
+    state.counters["ratio"] = large.Median() / small.Median();
+}
+BENCHMARK(BM_EndToEnd_SideBySide)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    zobench::SilenceLogging();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

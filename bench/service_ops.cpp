@@ -1,0 +1,132 @@
+// Durable mutations through the library against a private zoscsisrv:
+// clients map and unmap a host to LUNs of a seeded inventory, each call one
+// committed change, and the program prints what it measured on one line:
+//
+//   clients=C luns=L ops=N seconds=S ops_per_s=R median_us=M p90_us=P
+//
+// Options: --clients C (default 1, each its own client and connection),
+// --ops N (mutations per client, default 400), --luns L (LUNs in the
+// inventory, default 10). scripts/bench-service.sh runs it beside a tgtadm
+// loop and at several client counts and inventory sizes.
+#include "support/BenchFolder.h"
+#include "support/RealService.h"
+#include "support/Samples.h"
+#include "support/SeedInventory.h"
+
+#include "ZoScsiSrvClient.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Options {
+    int clients = 1;
+    int ops = 400;
+    int luns = 10;
+};
+
+bool Parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const int value = std::atoi(argv[i + 1]);
+        if (value <= 0) return false;
+        if (std::strcmp(argv[i], "--clients") == 0) options.clients = value;
+        else if (std::strcmp(argv[i], "--ops") == 0) options.ops = value;
+        else if (std::strcmp(argv[i], "--luns") == 0) options.luns = value;
+        else return false;
+    }
+    return argc % 2 == 1;
+}
+
+constexpr int kLunsPerTarget = 10000;
+constexpr const char* kClientName = "benchops";
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    const size_t at = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(at), values.end());
+    return values[at];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!Parse(argc, argv, options)) {
+        std::fprintf(stderr, "usage: bench_service_ops [--clients C] [--ops N] [--luns L]\n");
+        return 2;
+    }
+    zobench::SilenceLogging();
+    zobench::BenchFolder folder("zo-bench-ops");
+    zobench::RealService service(folder.path());
+    zobench::SeedPlan plan;
+    plan.hostsPerLun = 0;
+    plan.targets = (options.luns + kLunsPerTarget - 1) / kLunsPerTarget;
+    plan.lunsPerTarget = std::min(options.luns, kLunsPerTarget);
+    zobench::SeedInventory(service.StateFolder(kClientName), plan);
+    const int luns = plan.targets * plan.lunsPerTarget;
+
+    std::vector<std::unique_ptr<ZoScsiSrvClient>> clients;
+    for (int c = 0; c < options.clients; ++c) {
+        clients.push_back(std::make_unique<ZoScsiSrvClient>());
+        const CYbError error = service.Connect(*clients.back(), kClientName);
+        if (error.IsError()) {
+            std::fprintf(stderr, "cannot connect: %s\n", error.ToString().c_str());
+            return 1;
+        }
+    }
+
+    std::vector<std::vector<double>> latencies(options.clients);
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < options.clients; ++c) {
+        threads.emplace_back([&, c] {
+            ZoScsiSrvClient& client = *clients[c];
+            const std::string host = "bench-host-" + std::to_string(c);
+            std::vector<double>& mine = latencies[c];
+            mine.reserve(options.ops);
+            ++ready;
+            while (!go.load()) std::this_thread::yield();
+            for (int i = 0; i < options.ops; i += 2) {
+                // Spread over the whole inventory, so a large one is touched all over.
+                const int index = static_cast<int>((static_cast<long long>(i / 2) * 7919 + c * 104729) % luns);
+                const std::string target = zobench::SeedTargetName(plan, index / plan.lunsPerTarget);
+                const ZoScsiSrvClientRequest::MapHostRequest request(
+                    index % plan.lunsPerTarget + 1, target, host,
+                    ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
+                const double t0 = zobench::NowNs();
+                if (client.MapHost(request).IsError()) ++failures;
+                const double t1 = zobench::NowNs();
+                if (client.UnmapHost(request).IsError()) ++failures;
+                const double t2 = zobench::NowNs();
+                mine.push_back(t1 - t0);
+                mine.push_back(t2 - t1);
+            }
+        });
+    }
+    while (ready.load() < options.clients) std::this_thread::yield();
+    const double start = zobench::NowNs();
+    go = true;
+    for (std::thread& thread : threads) thread.join();
+    const double seconds = (zobench::NowNs() - start) / 1e9;
+
+    std::vector<double> all;
+    for (const auto& mine : latencies) all.insert(all.end(), mine.begin(), mine.end());
+    if (failures.load() > 0) {
+        std::fprintf(stderr, "%d mutations failed\n", failures.load());
+        return 1;
+    }
+    std::printf("clients=%d luns=%d ops=%zu seconds=%.3f ops_per_s=%.1f median_us=%.1f p90_us=%.1f\n",
+                options.clients, luns, all.size(), seconds, static_cast<double>(all.size()) / seconds,
+                Percentile(all, 0.5) / 1e3, Percentile(all, 0.9) / 1e3);
+    return 0;
+}

@@ -1,0 +1,28 @@
+#include "support/BenchFolder.h"
+
+#include "LogWriter.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace zobench {
+
+BenchFolder::BenchFolder(const std::string& prefix) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder like " + pattern);
+    m_path = pattern;
+}
+
+BenchFolder::~BenchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+void SilenceLogging() {
+    g_ptrLogWriter.reset(new StderrLogWriter(-2));
+    setenv("ZO_LOG_LEVEL", "-2", 1);
+}
+
+}  // namespace zobench

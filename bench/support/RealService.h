@@ -1,0 +1,35 @@
+// A private zoscsisrv for a benchmark: its own runtime, state and
+// configuration folders under `root`, launched on demand by the library as a
+// host would (the registry entry names the built program). The environment of
+// this process is pointed at them.
+#pragma once
+
+#include "CYbError.h"
+
+#include <string>
+
+class ZoScsiSrvClient;
+
+namespace zobench {
+
+class RealService {
+public:
+    explicit RealService(const std::string& root);
+    ~RealService();  // stops every instance it launched
+    RealService(const RealService&) = delete;
+    RealService& operator=(const RealService&) = delete;
+
+    // The inventory folder of the instance for `clientName`.
+    std::string StateFolder(const std::string& clientName) const;
+
+    // Initializes `client` for `clientName`: launches the instance or reuses it.
+    CYbError Connect(ZoScsiSrvClient& client, const std::string& clientName) const;
+
+    // Stops (SIGTERM, then SIGKILL after 5 s) every instance launched here.
+    void StopAll();
+
+private:
+    std::string m_root;
+};
+
+}  // namespace zobench

@@ -1,0 +1,48 @@
+#include "support/SeedInventory.h"
+
+#include "app/StateFolder.h"
+#include "common/Names.h"
+#include "inventory/InventoryStore.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace zobench {
+
+namespace {
+constexpr int64_t kCreated = 1700000000;
+}
+
+std::string SeedHostName(int n) { return "iqn.1994-05.com.example:client" + std::to_string(n); }
+
+std::string SeedTargetName(const SeedPlan& plan, int index) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%02d", index);
+    return plan.targetPrefix + suffix;
+}
+
+size_t SeedInventory(const std::string& folder, const SeedPlan& plan) {
+    std::string error;
+    if (!zoscsi::MakeStateFolder(folder, error)) throw std::runtime_error(error);
+    zoscsi::InventoryStore store(folder);
+    size_t lines = 0;
+    const zoscsi::ServiceStatus status = store.Write([&](zoscsi::InventoryQueries& queries) {
+        for (int t = 0; t < plan.targets; ++t) {
+            const std::string target = SeedTargetName(plan, t);
+            queries.InsertTarget(zoscsi::TargetRecord{target, "", kCreated});
+            for (int id = 1; id <= plan.lunsPerTarget; ++id) {
+                queries.InsertLun(zoscsi::LunRecord{target, id, zoscsi::LunName(target, id), 1u << 20, 0, "", true,
+                                                    kCreated + id});
+                for (int h = 0; h < plan.hostsPerLun; ++h)
+                    queries.InsertMapping(zoscsi::MappingRecord{target, id, SeedHostName((id + h) % 1000)},
+                                          kCreated);
+                lines += plan.hostsPerLun > 0 ? static_cast<size_t>(plan.hostsPerLun) : 1;
+            }
+        }
+        return zoscsi::ServiceStatus::Ok();
+    });
+    if (!status.ok()) throw std::runtime_error("seeding the inventory failed: " + status.text);
+    return lines;
+}
+
+}  // namespace zobench

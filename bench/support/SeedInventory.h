@@ -1,0 +1,28 @@
+// Fills the inventory of a (not running) service instance directly, through
+// the service's own store, in one transaction: large inventories for the
+// benchmarks without one durable commit per LUN.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace zobench {
+
+struct SeedPlan {
+    int targets = 1;
+    int lunsPerTarget = 10;        // at most 16383
+    int hostsPerLun = 1;           // mappings to SeedHostName(...), 0 for none
+    std::string targetPrefix = "iqn.2024-01.test.bench:t";
+};
+
+// The initiator name of host `n`, as a real initiator names itself.
+std::string SeedHostName(int n);
+
+// The name of target `index` of a plan.
+std::string SeedTargetName(const SeedPlan& plan, int index);
+
+// Writes the plan into the inventory in `folder` (made when absent). Returns
+// the number of listing lines the inventory then holds. Throws on failure.
+size_t SeedInventory(const std::string& folder, const SeedPlan& plan);
+
+}  // namespace zobench
