@@ -95,6 +95,12 @@ TEST(TgtLayout, TargetNamesAreIqnsUnderTheInstancesNamespace) {
         EXPECT_TRUE((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':') << iqn;
 }
 
+TEST(TgtLayout, NamesAreStableAcrossReleases) {
+    // docs/SERVICE.md shows this one; a change would orphan every target in a running tgtd.
+    EXPECT_EQ(TargetIqn({"iqn.2026-12.local.zo", "node1", ""}, "disk1", "iqn.1993-08.org.debian:01:abc"),
+              "iqn.2026-12.local.zo:node1:disk1.iqn.1993-08.org.debian-01-abc.25d4cf57440c754b");
+}
+
 TEST(TgtLayout, HostsWhoseSafeFormsMeetStillGetTwoTargets) {
     const std::vector<std::string> hosts = {"Host_A", "host-a", "HOST-A", "host:a", "host a"};
     std::set<std::string> iqns;

@@ -57,7 +57,10 @@ long long CapacityBytes(const std::string& initiator, const std::string& lunUrl)
     return std::atoll(result.out.c_str() + at + key.size());
 }
 
-TgtdHarness::~TgtdHarness() { Stop(); }
+TgtdHarness::~TgtdHarness() {
+    Stop();
+    RemoveSockets();
+}
 
 std::string TgtdHarness::SkipReason() {
     if (::geteuid() != 0) return "needs root (tgtd's control socket lives in /var/run/tgtd)";
@@ -150,4 +153,13 @@ void TgtdHarness::Stop() {
     (void)Tgtadm(m_controlPort, {"--mode", "system", "--op", "delete"});
     if (!m_child.WaitFor(std::chrono::seconds(3))) m_child.Kill();
     ::unlink(m_log.c_str());
+    RemoveSockets();
+}
+
+void TgtdHarness::RemoveSockets() const {
+    // tgtd leaves its socket files behind; remove ours once nothing serves that port.
+    if (m_controlPort == 0 || FindOtherTgtd() > 0) return;
+    const std::string socket = "/var/run/tgtd/socket." + std::to_string(m_controlPort);
+    ::unlink(socket.c_str());
+    ::unlink((socket + ".lock").c_str());
 }

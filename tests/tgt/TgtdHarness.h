@@ -38,6 +38,8 @@ private:
     // The pid of a tgtd serving our control port that is not our child (a backend's).
 public:
     pid_t FindOtherTgtd() const;
+    // Removes the socket files of our control port when no tgtd serves it.
+    void RemoveSockets() const;
 
 private:
     int m_controlPort = 0;
