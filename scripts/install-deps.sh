@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3
   clang libclang-rt-14-dev
-  tgt libiscsi-bin
+  tgt libiscsi-bin libiscsi-dev
 )
 
 missing=()
