@@ -86,6 +86,38 @@ ZoScsiSrvClientRequest::MapHostRequest MapRequest(const std::string& target, int
                                                   ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
 }
 
+bool ReadInventory(ZoScsiSrvClient& client, InventoryView& view, std::string& error) {
+    std::vector<ZoScsiSrvClient::LunInfo> luns;
+    const CYbError listed = client.ListLuns(luns, "", "");
+    if (listed.IsError()) {
+        error = listed.ToString();
+        return false;
+    }
+    view.clear();
+    for (const auto& lun : luns) {
+        char* end = nullptr;
+        const long id = std::strtol(lun.lun.c_str(), &end, 10);
+        if (lun.lun.empty() || *end != '\0') {
+            error = "LUN id \"" + lun.lun + "\" of target " + lun.target + " is not a number";
+            return false;
+        }
+        std::set<std::string>& hosts = view[lun.target][static_cast<int>(id)];
+        if (!lun.host.empty()) hosts.insert(lun.host);
+    }
+    return true;
+}
+
+std::string Describe(const LunHosts& luns) {
+    std::string text = "{";
+    for (const auto& lun : luns) {
+        text += (text.size() > 1 ? ", " : "") + std::to_string(lun.first) + ": [";
+        std::string hosts;
+        for (const std::string& host : lun.second) hosts += (hosts.empty() ? "" : " ") + host;
+        text += hosts + "]";
+    }
+    return text + "}";
+}
+
 std::vector<std::string> ListingRecords(ZoScsiSrvClient& client, std::string& error) {
     std::vector<ZoScsiSrvClient::LunInfo> luns;
     const CYbError listed = client.ListLuns(luns, "", "");

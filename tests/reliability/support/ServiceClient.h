@@ -7,7 +7,9 @@
 #include "ServiceProcess.h"
 #include "ZoScsiSrvClient.h"
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,16 @@ ZoScsiSrvClientRequest::DeleteTargetRequest NoTargetRequest(const std::string& n
 ZoScsiSrvClientRequest::CreateLunRequest LunRequest(const std::string& target, const std::string& options = "-s 1M");
 ZoScsiSrvClientRequest::DeleteLunRequest NoLunRequest(const std::string& target, int id);
 ZoScsiSrvClientRequest::MapHostRequest MapRequest(const std::string& target, int id, const std::string& host);
+
+// What a listing says: target -> LUN id -> the hosts it is mapped to.
+using LunHosts = std::map<int, std::set<std::string>>;
+using InventoryView = std::map<std::string, LunHosts>;
+
+// Every LUN of the inventory ("ll"); false with the reason on failure, or
+// when a LUN id is listed that is not a number.
+bool ReadInventory(ZoScsiSrvClient& client, InventoryView& view, std::string& error);
+// "{1: [h1 h2], 2: []}" for failure texts.
+std::string Describe(const LunHosts& luns);
 
 // "target host lun" of every listed LUN, sorted; "-" for no host.
 std::vector<std::string> ListingRecords(ZoScsiSrvClient& client, std::string& error);

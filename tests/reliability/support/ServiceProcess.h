@@ -41,6 +41,8 @@ public:
     // a connection. False with the reason (and the log's tail) when it
     // exited or did not listen within `limit`.
     bool Start(std::string& error, std::chrono::milliseconds limit = std::chrono::milliseconds(20000));
+    // Only spawns: the service may not be listening yet (to kill it early).
+    bool Spawn(std::string& error);
     // Spawns and waits for the exit; the exit status (or 128 + signal),
     // -1 when it was still running after `limit` (then it is killed).
     int RunToExit(std::chrono::milliseconds limit = std::chrono::milliseconds(20000));
@@ -63,7 +65,6 @@ public:
     long RssKiB() const;
 
 private:
-    bool Spawn(std::string& error);
     int Reap(std::chrono::milliseconds limit);
 
     ServiceOptions m_options;
