@@ -135,6 +135,7 @@ private:
     }
 
     BackendStatus BringInLine(const InventorySnapshot& inventory, bool reportProblems) {
+        m_daemon.Recheck();  // start and reload always look at tgtd afresh
         const BackendStatus up = m_daemon.Ensure();
         if (!up.ok) return up;
         const Layout layout = LayoutOf(inventory);
@@ -149,11 +150,18 @@ private:
 
     // Makes tgtd hold `after`; on failure puts it back to the copy held so far.
     BackendStatus Change(const InventorySnapshot& after) {
-        const BackendStatus up = m_daemon.Ensure();  // a tgtd that died is started again, empty
+        const BackendStatus up = m_daemon.Ensure();
         if (!up.ok) return up;
         const Layout layout = LayoutOf(after);
         ApplyOutcome outcome = MoveTo(layout, true);
-        if (!outcome.ok) outcome = MoveTo(layout, true);  // another user of tgtd may have taken a tid
+        if (!outcome.ok) {
+            // tgtd may have died (a new one is started, empty, and gets all
+            // of the layout) or another user of it may have taken a tid.
+            m_daemon.Recheck();
+            const BackendStatus again = m_daemon.Ensure();
+            if (!again.ok) return BackendStatus::Fail(outcome.failures.front() + "; " + again.text);
+            outcome = MoveTo(layout, true);
+        }
         if (outcome.ok) {
             m_mirror = after;
             return BackendStatus::Ok();

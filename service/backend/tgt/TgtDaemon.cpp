@@ -47,14 +47,20 @@ bool TgtDaemon::Answers(std::string& why) const {
 }
 
 BackendStatus TgtDaemon::Ensure() {
-    if (m_child.started() && !m_child.Running())
+    if (m_child.started() && !m_child.Running()) {
         m_child = ChildProcess();  // it ended (killed?): start another below if configured
+        m_checked = false;
+    }
+    if (m_checked) return BackendStatus::Ok();
     std::string why;
-    if (Answers(why)) return CheckPortal(m_child.started());
-    if (!m_config.startDaemon)
-        return BackendStatus::Fail("tgtd does not answer on control port " + std::to_string(m_config.controlPort) +
-                                   " (TgtStartDaemon is off): " + why);
-    return Launch();
+    BackendStatus status;
+    if (Answers(why)) status = CheckPortal(m_child.started());
+    else if (m_config.startDaemon) status = Launch();
+    else
+        status = BackendStatus::Fail("tgtd does not answer on control port " + std::to_string(m_config.controlPort) +
+                                     " (TgtStartDaemon is off): " + why);
+    m_checked = status.ok;
+    return status;
 }
 
 BackendStatus TgtDaemon::Launch() {
@@ -100,6 +106,7 @@ BackendStatus TgtDaemon::CheckPortal(bool ours) {
 }
 
 std::string TgtDaemon::Shutdown() {
+    m_checked = false;
     std::vector<TgtTargetState> targets;
     std::string error;
     if (ReadTargets(m_adm, targets, error) && !targets.empty()) {

@@ -22,8 +22,12 @@ class TgtDaemon {
 public:
     TgtDaemon(const TgtConfig& config, const TgtAdm& adm, std::string logPath);
 
-    // Answering and serving the portal, started first when configured.
+    // Answering and serving the portal, started first when configured. Once
+    // that was found, later calls cost nothing until Recheck() (or the end
+    // of a child started here).
     BackendStatus Ensure();
+    // The next Ensure() asks tgtd again (after a request found it silent).
+    void Recheck() { m_checked = false; }
     // Asks tgtd to exit (only when it holds no targets) and reaps a child
     // this object started. Returns what happened, for the log.
     std::string Shutdown();
@@ -40,6 +44,7 @@ private:
     const TgtAdm& m_adm;
     std::string m_logPath;
     long m_logOffset = 0;
+    bool m_checked = false;
     ChildProcess m_child;
 };
 
