@@ -94,9 +94,11 @@ public:
     void Stop() override {
         std::string what = "tgt backend stopped; exports stay in tgtd";
         if (m_config.stopOnExit) {
-            const BackendStatus cleared = Change(InventorySnapshot{});
-            what = cleared.ok ? "exports removed" : "exports not all removed: " + cleared.text;
-            if (m_config.startDaemon) what += "; " + m_daemon.Shutdown();
+            // Never start a tgtd only to empty it: a silent one holds nothing.
+            const ApplyOutcome cleared = MoveTo(Layout{}, false);
+            what = cleared.ok ? "exports removed" : "exports not all removed: " + Joined(cleared.failures);
+            if (cleared.ok && m_config.startDaemon) what += "; " + m_daemon.Shutdown();
+            m_mirror = InventorySnapshot{};
         }
         ServiceLog(1, "TgtBackend::Stop",
                    what + " (" + std::to_string(m_adm.calls()) + " tgtadm calls, " +
