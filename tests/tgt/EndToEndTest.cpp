@@ -200,3 +200,30 @@ TEST_F(EndToEnd, ATgtdThatCannotBindItsPortalIsStoppedAndStartFails) {
     for (int i = 0; i < 100 && tgtd.FindOtherTgtd() > 0; ++i) ::usleep(20000);
     EXPECT_EQ(tgtd.FindOtherTgtd(), 0);
 }
+
+TEST_F(EndToEnd, CloseSucceedsWhileTheHostIsReadingAndCutsItOff) {
+    SKIP_UNLESS_POSSIBLE();
+    std::string error;
+    ASSERT_TRUE(tgtd.Start(error)) << error;
+    auto backend = MakeTgtBackendWith(Config(false), client, data.path());
+    LunRecord lun = Lun("busy", 1);
+    lun.sizeBytes = k64MiB;
+    Expect(backend->Start(1, WithTarget(inventory, TargetRecord{"busy", "", 1})), "start");
+    Expect(backend->CreateLun(lun), "create");
+    Expect(backend->MapHost(lun, kHostA, {kHostA}), "map");
+
+    // iscsi-perf keeps 32 reads in flight: tgtd calls the LUN "still active".
+    ChildProcess reader;
+    ASSERT_TRUE(SpawnChild({"/usr/bin/iscsi-perf", "-i", kHostA, LunUrl("busy", kHostA, 1)}, data / "perf.log", {},
+                           reader, error))
+        << error;
+    ::usleep(800000);
+    ASSERT_TRUE(reader.Running());
+
+    lun.open = false;
+    const BackendStatus closed = backend->CloseLun(lun);
+    reader.Kill();
+    EXPECT_TRUE(closed.ok) << closed.text;
+    EXPECT_FALSE(SeesAnything(kHostA));
+    tgtd.Stop();
+}

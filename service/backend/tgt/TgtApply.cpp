@@ -9,7 +9,7 @@ namespace {
 
 using Op = TgtCommand::Op;
 
-constexpr int kBusyRetries = 40;
+constexpr std::chrono::milliseconds kBusyWindow{1500};  // retries stop past this
 constexpr std::chrono::milliseconds kBusyPause{25};
 
 // Closes every connection of target `tid`, so that its commands drain.
@@ -36,10 +36,15 @@ TgtAdmResult RunOne(const TgtAdm& adm, const TgtCommand& command) {
     TgtAdmResult result = adm.Run(command);
     const bool deletion = command.op == Op::DeleteLun || command.op == Op::DeleteTarget;
     if (result.ok || !result.busy || !deletion) return result;
+    const auto start = std::chrono::steady_clock::now();
     CloseSessions(adm, command.tid);
-    for (int attempt = 0; attempt < kBusyRetries && !result.ok && result.busy; ++attempt) {
+    bool closedAgain = false;
+    while (!result.ok && result.busy && std::chrono::steady_clock::now() - start < kBusyWindow) {
         std::this_thread::sleep_for(kBusyPause);
-        if (attempt == kBusyRetries / 2) CloseSessions(adm, command.tid);  // it may have logged in again
+        if (!closedAgain && std::chrono::steady_clock::now() - start > kBusyWindow / 2) {
+            CloseSessions(adm, command.tid);  // the host may have logged in again
+            closedAgain = true;
+        }
         result = adm.Run(command);
     }
     return result;
