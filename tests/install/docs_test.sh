@@ -7,7 +7,8 @@
 #   - every command of zoscsictl (walking `--help` of each level) has an
 #     entry in zoscsictl(1), and every option of each command is mentioned;
 #   - the completion offers exactly the commands of each level and every
-#     option of each command, with and without the bash-completion helpers.
+#     option of each command, with and without the bash-completion helpers;
+#   - the links between the pages of docs/ resolve.
 # Environment: ZO_SOURCE_DIR, ZO_ZOSCSICTL, ZO_ZOSCSISRV (the built programs).
 set -euo pipefail
 
@@ -125,4 +126,14 @@ for helpers in $modes; do
   done <"$work/ctl.leaves"
 done
 note "completion offers every command and option (modes: $modes)"
+# --- the guide's cross references -----------------------------------------
+# Every relative link between the pages of docs/ (as installed side by side)
+# names a page that exists.
+for page in "$ZO_SOURCE_DIR"/docs/*.md; do
+  { grep -oE '\]\([A-Za-z0-9_.-]+\.md(#[^)]*)?\)' "$page" || true; } | sed -E 's/^\]\(([^)#]+).*/\1/' |
+    while read -r target; do
+      [ -e "$ZO_SOURCE_DIR/docs/$target" ] || fail "docs/$(basename "$page") links to $target, which does not exist"
+    done
+done
+note "every link between the pages of docs/ resolves"
 echo "docs test passed"
