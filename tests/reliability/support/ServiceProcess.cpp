@@ -16,8 +16,13 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #ifndef ZOSCSISRV_PATH
 #error "ZOSCSISRV_PATH names the service program"
+#endif
+#ifndef ZO_SHELL_TRAP
+#error "ZO_SHELL_TRAP names the shell stand-in"
 #endif
 
 extern char** environ;
@@ -46,12 +51,16 @@ std::vector<std::string> ServiceEnvironment(const ServiceOptions& options) {
     std::vector<std::string> out;
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
-        if (entry.rfind("ZO_ODS_", 0) == 0 || entry.rfind("ZO_CONFIG=", 0) == 0) continue;
+        if (entry.rfind("ZO_ODS_", 0) == 0 || entry.rfind("ZO_CONFIG=", 0) == 0 || entry.rfind("PATH=", 0) == 0)
+            continue;
         bool replaced = false;
         for (const std::string& mine : options.environment) replaced = replaced || NameOf(mine) == NameOf(entry);
         if (!replaced) out.push_back(entry);
     }
     out.push_back("ZO_CONFIG=" + options.folder + "/zo.conf");
+    const char* path = std::getenv("PATH");
+    out.push_back("PATH=" + options.folder + "/trap:" + (path ? path : "/usr/bin:/bin"));
+    out.push_back("ZO_SHELL_TRAP_LOG=" + options.folder + "/shell-trap.log");
     for (const std::string& mine : options.environment) out.push_back(mine);
     return out;
 }
@@ -77,11 +86,25 @@ ServiceProcess::ServiceProcess(ServiceOptions options) : m_options(std::move(opt
         m_options.folder = pattern;
         m_ownsFolder = true;
     }
+    SetTrap();
     if (m_options.listen.empty() && !m_options.omitListen) m_options.listen = std::string(kUnix) + m_options.folder + "/run/zoscsisrv.sock";
 }
 
+void ServiceProcess::SetTrap() {
+    std::filesystem::create_directories(m_options.folder + "/trap");
+    for (const char* shell : {"sh", "bash", "dash"}) {
+        const std::string link = m_options.folder + "/trap/" + shell;
+        std::error_code ignored;
+        std::filesystem::remove(link, ignored);
+        std::filesystem::create_symlink(ZO_SHELL_TRAP, link);
+    }
+}
+
+std::string ServiceProcess::shellsRun() const { return ReadFile(m_options.folder + "/shell-trap.log"); }
+
 ServiceProcess::~ServiceProcess() {
     if (m_pid > 0) Kill();
+    EXPECT_EQ(shellsRun(), "") << "a shell was run on the service's behalf";
     std::error_code ignored;
     if (m_ownsFolder) std::filesystem::remove_all(m_options.folder, ignored);
 }

@@ -7,6 +7,11 @@
 // socket folder run/ and the state folder state/; the service's standard
 // output and error go to service.log there. The program is spawned from an
 // argument vector (posix_spawn), never through a shell.
+//
+// No shell may ever run on the service's behalf: its PATH starts with
+// FOLDER/trap, where sh, bash and dash are a trap that records each call in
+// FOLDER/shell-trap.log and fails. The destructor fails the current test
+// when the trap was sprung.
 #pragma once
 
 #include <sys/types.h>
@@ -37,6 +42,9 @@ public:
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
+    // NAME=VALUE for the service's environment from the next start on.
+    void AddEnvironment(const std::string& assignment) { m_options.environment.push_back(assignment); }
+
     // Writes zo.conf, spawns the service and waits until its socket accepts
     // a connection. False with the reason (and the log's tail) when it
     // exited or did not listen within `limit`.
@@ -61,11 +69,14 @@ public:
     std::string stateFolder() const;  // STATE/<client>
     std::string inventoryPath() const;
     std::string logText() const;
+    // What the shell trap recorded ("" when no shell was run).
+    std::string shellsRun() const;
     // VmRSS of the running service, in KiB (0 when it cannot be read).
     long RssKiB() const;
 
 private:
     int Reap(std::chrono::milliseconds limit);
+    void SetTrap();
 
     ServiceOptions m_options;
     bool m_ownsFolder = false;
