@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -226,7 +227,19 @@ bool CheckReferences(const char* data, size_t size, std::string& error) {
 bool CheckCharacters(const char* data, size_t size, std::string& error) {
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const auto* end = p + size;
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    constexpr uint64_t kSpaces = 0x2020202020202020ull;
     while (p < end) {
+        // Eight bytes at a time while all are in 0x20..0x7F: no byte has its
+        // high bit set, and subtracting 0x20 from each borrows nowhere.
+        if (end - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if (((word | (word - kSpaces)) & kHighBits) == 0) {
+                p += 8;
+                continue;
+            }
+        }
         const unsigned char c = *p;
         if (c >= 0x20 && c < 0x80) {
             ++p;
@@ -368,16 +381,15 @@ private:
     }
 
     // Text of a string element (<s> or <e>), hex-decoded when x="1".
+    // The parser keeps text that comes first in an element as the element's
+    // own value (parse_embed_pcdata: one node per string, not two); text after
+    // a CDATA section follows as children.
     bool Text(pugi::xml_node node, bool hex, std::string& out) {
-        pugi::xml_node child = node.first_child();
-        if (child && !child.next_sibling() && child.type() == pugi::node_pcdata) {
-            out.assign(child.value());
-        } else {
-            for (; child; child = child.next_sibling()) {
-                if (child.type() != pugi::node_pcdata && child.type() != pugi::node_cdata)
-                    return Error(std::string("element inside <") + node.name() + ">");
-                out.append(child.value());
-            }
+        out.assign(node.value());
+        for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+            if (child.type() != pugi::node_pcdata && child.type() != pugi::node_cdata)
+                return Error(std::string("element inside <") + node.name() + ">");
+            out.append(child.value());
         }
         if (!hex) return true;
         if (out.size() % 2 != 0) return Error("hex string of odd length");
@@ -393,6 +405,7 @@ private:
     bool Fields(pugi::xml_node parent, CNMessageBase& message, unsigned depth) {
         std::vector<CNField>& fields = message.MutableFields();
         fields.reserve(ElementChildren(parent));
+        if (!IsBlank(parent.value())) return Error(std::string("unexpected text inside <") + parent.name() + ">");
         for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
             if (node.type() != pugi::node_element) {
                 if (node.type() == pugi::node_pcdata && IsBlank(node.value())) continue;
@@ -444,6 +457,7 @@ private:
                     if (!Text(node, hex, field.str)) return false;
                     break;
                 case CNFieldKind::StringList:
+                    if (!IsBlank(node.value())) return Error("unexpected text inside <l>");
                     for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
                         if (item.type() != pugi::node_element) {
                             if (item.type() == pugi::node_pcdata && IsBlank(item.value())) continue;
@@ -512,6 +526,72 @@ std::string& ParseBuffer() {
 
 constexpr size_t kKeptBufferBytes = 1u << 20;
 
+// What is refused before the parser sees the bytes.
+bool CheckInput(const char* data, size_t size, const DecodeLimits& limits, std::string& error) {
+    if (size == 0) {
+        error = "empty message";
+        return false;
+    }
+    if (size > limits.maxFrameBytes) {
+        error = "message of " + std::to_string(size) + " bytes exceeds the limit of " +
+                std::to_string(limits.maxFrameBytes) + " bytes";
+        return false;
+    }
+    if (!CheckCharacters(data, size, error)) return false;
+    // Every element costs at least one '<', so this bounds what the parser
+    // allocates by the field limit, not only by the frame size.
+    // (A message can hold no more tags than bytes, so small ones skip the count.)
+    auto tooManyTags = [&limits](size_t tags) { return tags / 2 > limits.maxFields && tags / 2 - limits.maxFields > 1; };
+    if (tooManyTags(size) && tooManyTags(static_cast<size_t>(std::count(data, data + size, '<')))) {
+        error = "more than " + std::to_string(limits.maxFields) + " fields in one message";
+        return false;
+    }
+    return CheckReferences(data, size, error);
+}
+
+// Parses checked bytes in place (the parser overwrites them) and decodes the
+// document.
+std::unique_ptr<CNMessageBase> ParseChecked(char* data, size_t size, const DecodeLimits& limits, std::string& error) {
+    pugi::xml_document document;
+    const unsigned options = pugi::parse_escapes | pugi::parse_ws_pcdata_single | pugi::parse_cdata |
+                             pugi::parse_doctype | pugi::parse_fragment | pugi::parse_embed_pcdata;
+    pugi::xml_parse_result parsed = document.load_buffer_inplace(data, size, options, pugi::encoding_utf8);
+    if (!parsed) {
+        error = "malformed XML at byte " + std::to_string(parsed.offset) + ": " + parsed.description();
+        return nullptr;
+    }
+    pugi::xml_node root;
+    for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
+        switch (node.type()) {
+            case pugi::node_doctype:
+                error = "DOCTYPE is not allowed";
+                return nullptr;
+            case pugi::node_element:
+                if (root) {
+                    error = "more than one root element";
+                    return nullptr;
+                }
+                root = node;
+                break;
+            case pugi::node_pcdata:
+            case pugi::node_cdata:
+                if (!IsBlank(node.value())) {
+                    error = "text outside the root element";
+                    return nullptr;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    if (!root) {
+        error = "no root element";
+        return nullptr;
+    }
+    Decoder decoder(limits, error);
+    return decoder.Root(root);
+}
+
 }  // namespace
 
 void EncodeMessage(const CNMessageBase& message, std::string& out) {
@@ -534,76 +614,23 @@ void EncodeMessage(const CNMessageBase& message, std::string& out) {
 std::unique_ptr<CNMessageBase> DecodeMessage(const char* data, size_t size, const DecodeLimits& limits,
                                              std::string& error) {
     try {
-        if (size == 0) {
-            error = "empty message";
-            return nullptr;
-        }
-        if (size > limits.maxFrameBytes) {
-            error = "message of " + std::to_string(size) + " bytes exceeds the limit of " +
-                    std::to_string(limits.maxFrameBytes) + " bytes";
-            return nullptr;
-        }
-        if (!CheckCharacters(data, size, error)) return nullptr;
-        // Every element costs at least one '<', so this bounds what the parser
-        // allocates by the field limit, not only by the frame size.
-        // (A message can hold no more tags than bytes, so small ones skip the count.)
-        auto tooManyTags = [&limits](size_t tags) {
-            return tags / 2 > limits.maxFields && tags / 2 - limits.maxFields > 1;
-        };
-        if (tooManyTags(size) && tooManyTags(static_cast<size_t>(std::count(data, data + size, '<')))) {
-            error = "more than " + std::to_string(limits.maxFields) + " fields in one message";
-            return nullptr;
-        }
-        if (!CheckReferences(data, size, error)) return nullptr;
-
+        if (!CheckInput(data, size, limits, error)) return nullptr;
         std::string& buffer = ParseBuffer();
         buffer.assign(data, size);
-        pugi::xml_document document;
-        const unsigned options = pugi::parse_escapes | pugi::parse_ws_pcdata_single | pugi::parse_cdata |
-                                 pugi::parse_doctype | pugi::parse_fragment;
-        pugi::xml_parse_result parsed = document.load_buffer_inplace(&buffer[0], size, options, pugi::encoding_utf8);
-        std::unique_ptr<CNMessageBase> message;
-        if (!parsed) {
-            error = "malformed XML at byte " + std::to_string(parsed.offset) + ": " + parsed.description();
-        } else {
-            pugi::xml_node root;
-            bool ok = true;
-            for (pugi::xml_node node = document.first_child(); node && ok; node = node.next_sibling()) {
-                switch (node.type()) {
-                    case pugi::node_doctype:
-                        error = "DOCTYPE is not allowed";
-                        ok = false;
-                        break;
-                    case pugi::node_element:
-                        if (root) {
-                            error = "more than one root element";
-                            ok = false;
-                        }
-                        root = node;
-                        break;
-                    case pugi::node_pcdata:
-                    case pugi::node_cdata:
-                        if (!IsBlank(node.value())) {
-                            error = "text outside the root element";
-                            ok = false;
-                        }
-                        break;
-                    default:
-                        break;
-                }
-            }
-            if (ok && !root) {
-                error = "no root element";
-                ok = false;
-            }
-            if (ok) {
-                Decoder decoder(limits, error);
-                message = decoder.Root(root);
-            }
-        }
-        document.reset();
+        std::unique_ptr<CNMessageBase> message = ParseChecked(&buffer[0], size, limits, error);
         if (buffer.capacity() > kKeptBufferBytes) std::string().swap(buffer);
         return message;
+    } catch (const std::exception& e) {
+        error = std::string("cannot decode message: ") + e.what();
+        return nullptr;
+    }
+}
+
+std::unique_ptr<CNMessageBase> DecodeMessageInPlace(char* data, size_t size, const DecodeLimits& limits,
+                                                    std::string& error) {
+    try {
+        if (!CheckInput(data, size, limits, error)) return nullptr;
+        return ParseChecked(data, size, limits, error);
     } catch (const std::exception& e) {
         error = std::string("cannot decode message: ") + e.what();
         return nullptr;

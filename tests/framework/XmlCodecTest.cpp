@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -186,6 +187,59 @@ TEST(XmlCodec, DecodesHandWrittenXmlWithDeclarationCommentsAndIndentation) {
     EXPECT_EQ(m->FindField(0x4B000010, 0xA)->pairFirst, 0) << "a missing pair reads as 0";
 }
 
+TEST(XmlCodec, JoinsTextAndCdataOfAStringInDocumentOrder) {
+    const std::string xml = "<msg v=\"1\" g=\"1\" id=\"1\"><s t=\"1\" k=\"1\">a<![CDATA[<b>]]>c<![CDATA[d]]></s>"
+                            "<l t=\"1\" k=\"2\"><e><![CDATA[x]]>y</e><e>z<![CDATA[]]></e><e/></l></msg>";
+    std::string error;
+    auto m = Decode(xml, error);
+    ASSERT_NE(m, nullptr) << error;
+    EXPECT_EQ(m->getstring(0, 0, 1, 1), "a<b>cd");
+    auto* list = m->getliststring(0, 0, 1, 2, false);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(*list, (std::vector<std::string>{"xy", "z", ""}));
+}
+
+TEST(XmlCodec, RefusesAControlCharacterAtAnyPositionOfLongText) {
+    // Long runs of plain text are checked several bytes at a time; a bad byte
+    // is found wherever it falls in such a run, and DEL (a valid XML
+    // character) is not mistaken for one.
+    const std::string head = "<msg v=\"1\" g=\"1\" id=\"1\"><s t=\"1\" k=\"1\">";
+    const std::string tail = "</s></msg>";
+    for (size_t at = 0; at < 40; ++at) {
+        for (char bad : {'\x01', '\x1f', '\x80', '\0'}) {
+            std::string text(40, 'a');
+            text[at] = bad;
+            std::string error;
+            EXPECT_EQ(Decode(head + text + tail, error), nullptr) << "byte " << int(bad) << " at " << at;
+            EXPECT_FALSE(error.empty());
+        }
+        std::string text(40, ' ');
+        text[at] = '\x7f';
+        std::string error;
+        auto m = Decode(head + text + tail, error);
+        ASSERT_NE(m, nullptr) << "DEL at " << at << ": " << error;
+        EXPECT_EQ(m->getstring(0, 0, 1, 1), text);
+    }
+}
+
+TEST(XmlCodec, DecodingInPlaceGivesTheSameMessage) {
+    CNMessageBase m(75, 7);
+    m.setstring(1, 1, std::string("bytes \0\x01\xff<&>", 11), kType, 1);
+    m.setliststring(2, 2, {"one#two", "", std::string(5000, 'x')}, kType, 2);
+    m.setint64(3, 3, -7, kType, 3);
+    std::string xml = Encode(m);
+    std::string error;
+    auto copied = Decode(xml, error);
+    ASSERT_NE(copied, nullptr) << error;
+    auto inPlace = zo::DecodeMessageInPlace(&xml[0], xml.size(), zo::DecodeLimits(), error);
+    ASSERT_NE(inPlace, nullptr) << error;
+    EXPECT_EQ(Diff(*copied, m), "");
+    EXPECT_EQ(Diff(*inPlace, m), "");
+    std::string bad = "<msg v=\"1\" g=\"1\" id=\"1\">loose</msg>";
+    EXPECT_EQ(zo::DecodeMessageInPlace(&bad[0], bad.size(), zo::DecodeLimits(), error), nullptr);
+    EXPECT_NE(error.find("unexpected text inside <msg>"), std::string::npos) << error;
+}
+
 struct BadCase {
     const char* name;
     std::string xml;
@@ -235,6 +289,12 @@ TEST(XmlCodec, RejectsBadInputWithAClearError) {
         {"bad hex", head + "<s t=\"1\" k=\"1\" x=\"1\">zz</s></msg>", "bad hex digit"},
         {"element in string", head + "<s t=\"1\" k=\"1\">a<b/>c</s></msg>", "element inside <s>"},
         {"text in message", head + "loose text</msg>", "unexpected text inside <msg>"},
+        {"text before a field", head + "loose" + field + "</msg>", "unexpected text inside <msg>"},
+        {"text after a field", head + field + "loose</msg>", "unexpected text inside <msg>"},
+        {"text in object", head + "<o t=\"1\" k=\"1\" g=\"1\" id=\"1\">loose" + field + "</o></msg>",
+         "unexpected text inside <o>"},
+        {"text in list", head + "<l t=\"1\" k=\"1\">loose<e>a</e></l></msg>", "unexpected text inside <l>"},
+        {"text between items", head + "<l t=\"1\" k=\"1\"><e>a</e>loose</l></msg>", "unexpected text inside <l>"},
         {"two roots", "<msg v=\"1\" g=\"1\" id=\"1\"/><msg v=\"1\" g=\"1\" id=\"1\"/>", "more than one root"},
         {"text after root", "<msg v=\"1\" g=\"1\" id=\"1\"/>trailing", "text outside the root"},
         {"duplicate field", head + field + field + "</msg>", "appears twice"},

@@ -22,6 +22,11 @@ void EncodeMessage(const CNMessageBase& message, std::string& out);
 std::unique_ptr<CNMessageBase> DecodeMessage(const char* data, size_t size, const DecodeLimits& limits,
                                              std::string& error);
 
+// The same without a copy: the parser works in `data`, whose bytes are
+// overwritten (a receive buffer that is not read again).
+std::unique_ptr<CNMessageBase> DecodeMessageInPlace(char* data, size_t size, const DecodeLimits& limits,
+                                                    std::string& error);
+
 // A readable one-line dump of a message for logs and test failures.
 std::string DescribeMessage(const CNMessageBase& message);
 
