@@ -71,7 +71,10 @@ void ServeConnection(SocketTransport& transport, const PeerInfo& peer, const Ses
     std::string frame;
     std::string error;
     for (;;) {
-        if (WaitForFd(transport.Fd(), POLLIN, validated ? Deadline(-1) : presentBy, context.stopFd) <= 0) return;
+        // A frame that arrived with the previous one is already buffered.
+        if (!transport.HasBufferedInput() &&
+            WaitForFd(transport.Fd(), POLLIN, validated ? Deadline(-1) : presentBy, context.stopFd) <= 0)
+            return;
         const IoStatus status =
             transport.Receive(payload, Deadline(options.frameDeadlineSec), options.limits.maxFrameBytes, error);
         if (status != IoStatus::Ok) {
@@ -79,7 +82,7 @@ void ServeConnection(SocketTransport& transport, const PeerInfo& peer, const Ses
                 FinalAnswer(transport, *MakeProtocolError(kProtocolError, error), context, frame);
             return;  // closed, late, or broken
         }
-        std::unique_ptr<CNMessageBase> request = DecodeMessage(payload.data(), payload.size(), options.limits, error);
+        std::unique_ptr<CNMessageBase> request = DecodeMessageInPlace(&payload[0], payload.size(), options.limits, error);
         if (!request) {
             FinalAnswer(transport, *MakeProtocolError(kProtocolError, error), context, frame);
             return;

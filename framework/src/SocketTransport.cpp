@@ -17,6 +17,8 @@ namespace {
 // The payload grows as bytes arrive, so an announced length costs memory only
 // once the peer has actually sent that much.
 constexpr size_t kReadChunk = 64u << 10;
+// Holds a small frame whole: answers and requests are a few hundred bytes.
+constexpr size_t kReadAheadBytes = 4096;
 }  // namespace
 
 std::string ErrnoText(int error) {
@@ -67,7 +69,8 @@ IoStatus SocketTransport::SendFrame(const std::string& frame, int timeoutSec, st
 
 IoStatus SocketTransport::ReceiveFrame(std::string& payload, int timeoutSec, size_t maxPayload,
                                        std::string& error) {
-    return Receive(payload, Deadline(timeoutSec), maxPayload, error);
+    // A connection receives the answer to what it has just sent.
+    return Receive(payload, Deadline(timeoutSec), maxPayload, error, true);
 }
 
 IoStatus SocketTransport::Send(const std::string& frame, const Deadline& deadline, std::string& error) {
@@ -97,56 +100,115 @@ IoStatus SocketTransport::Send(const std::string& frame, const Deadline& deadlin
     return IoStatus::Ok;
 }
 
-IoStatus SocketTransport::ReadExact(char* data, size_t size, size_t& got, const Deadline& deadline,
-                                    std::string& error) {
+IoStatus SocketTransport::ReadSome(char* data, size_t size, size_t& got, const Deadline& deadline, bool waitFirst,
+                                   std::string& error) {
     got = 0;
-    while (got < size) {
-        const ssize_t n = ::recv(m_fd, data + got, size - got, 0);
-        if (n > 0) {
-            got += static_cast<size_t>(n);
-            continue;
-        }
-        if (n == 0) return Fail(m_readBroken, Failure::Closed, "connection closed by the peer", error);
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    bool wait = waitFirst;
+    for (;;) {
+        if (wait) {
             const int ready = WaitForFd(m_fd, POLLIN, deadline);
-            if (ready > 0) continue;
             if (ready == 0) {
                 error = "receive timed out";
                 return IoStatus::TimedOut;
             }
-            return Fail(m_readBroken, Failure::Io, "poll: " + ErrnoText(errno), error);
+            if (ready < 0) return Fail(m_readBroken, Failure::Io, "poll: " + ErrnoText(errno), error);
+        }
+        const ssize_t n = ::recv(m_fd, data, size, 0);
+        if (n > 0) {
+            got = static_cast<size_t>(n);
+            return IoStatus::Ok;
+        }
+        if (n == 0) return Fail(m_readBroken, Failure::Closed, "connection closed by the peer", error);
+        if (errno == EINTR) {
+            wait = false;
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            wait = true;
+            continue;
         }
         const int code = errno;
         return Fail(m_readBroken, code == ECONNRESET ? Failure::Closed : Failure::Io, "recv: " + ErrnoText(code),
                     error);
     }
+}
+
+IoStatus SocketTransport::ReadExact(char* data, size_t size, size_t& got, const Deadline& deadline,
+                                    std::string& error) {
+    got = 0;
+    while (got < size) {
+        size_t n = 0;
+        const IoStatus status = ReadSome(data + got, size - got, n, deadline, false, error);
+        if (status != IoStatus::Ok) return status;
+        got += n;
+    }
+    return IoStatus::Ok;
+}
+
+IoStatus SocketTransport::Buffer(size_t size, const Deadline& deadline, bool waitFirst, std::string& error) {
+    if (!m_readAhead) m_readAhead.reset(new char[kReadAheadBytes]);
+    if (m_readBegin == m_readEnd) m_readBegin = m_readEnd = 0;
+    if (kReadAheadBytes - m_readBegin < size) {  // keep the buffered bytes at the front
+        std::memmove(m_readAhead.get(), m_readAhead.get() + m_readBegin, m_readEnd - m_readBegin);
+        m_readEnd -= m_readBegin;
+        m_readBegin = 0;
+    }
+    bool wait = waitFirst;
+    while (m_readEnd - m_readBegin < size) {
+        size_t got = 0;
+        const IoStatus status =
+            ReadSome(m_readAhead.get() + m_readEnd, kReadAheadBytes - m_readEnd, got, deadline, wait, error);
+        if (status != IoStatus::Ok) return status;
+        m_readEnd += got;
+        wait = true;  // a short read: the rest is still on its way
+    }
     return IoStatus::Ok;
 }
 
 IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline, size_t maxPayload,
-                                  std::string& error) {
+                                  std::string& error, bool waitFirst) {
     if (m_fd < 0 || m_readBroken) return Fail(m_readBroken, Failure::Io, "connection is not usable", error);
-    char header[kFrameHeaderBytes];
-    size_t got = 0;
-    IoStatus status = ReadExact(header, sizeof header, got, deadline, error);
-    if (status == IoStatus::TimedOut && got > 0) m_readBroken = true;
+    // Bytes of this frame already taken off the socket: a time-out after any
+    // of them leaves the stream torn.
+    const bool begun = HasBufferedInput();
+    IoStatus status = Buffer(kFrameHeaderBytes, deadline, waitFirst && !begun, error);
     if (status != IoStatus::Ok) {
-        if (status == IoStatus::Failed && got > 0 && m_failure == Failure::Closed)
+        const bool partial = HasBufferedInput();
+        if (status == IoStatus::TimedOut && partial) m_readBroken = true;
+        if (status == IoStatus::Failed && partial && m_failure == Failure::Closed)
             error = "connection closed by the peer mid-frame";
         return status;
     }
+    const char* header = m_readAhead.get() + m_readBegin;
     FrameView view;
     std::string frameError;
-    if (ParseFrame(header, sizeof header, maxPayload, view, frameError) == FrameStatus::Error)
+    if (ParseFrame(header, kFrameHeaderBytes, maxPayload, view, frameError) == FrameStatus::Error)
         return Fail(m_readBroken, Failure::BadFrame, frameError, error);
 
     const size_t length = FrameLength(header);
-    payload.clear();
+    m_readBegin += kFrameHeaderBytes;
+    const size_t buffered = std::min(length, m_readEnd - m_readBegin);
+    payload.assign(m_readAhead.get() + m_readBegin, buffered);
+    m_readBegin += buffered;
+    if (length > buffered && length - buffered < kReadAheadBytes) {
+        // A small rest goes through the read-ahead buffer too: one recv.
+        status = Buffer(length - buffered, deadline, true, error);
+        const size_t got = std::min(length - buffered, m_readEnd - m_readBegin);
+        payload.append(m_readAhead.get() + m_readBegin, got);
+        m_readBegin += got;
+        if (status == IoStatus::TimedOut) m_readBroken = true;
+        if (status != IoStatus::Ok) {
+            if (status == IoStatus::Failed && m_failure == Failure::Closed)
+                error = "connection closed by the peer mid-frame";
+            return status;
+        }
+        return IoStatus::Ok;
+    }
     while (payload.size() < length) {
         const size_t before = payload.size();
         const size_t chunk = std::min(length - before, kReadChunk);
         payload.resize(before + chunk);
+        size_t got = 0;
         status = ReadExact(&payload[before], chunk, got, deadline, error);
         payload.resize(before + got);
         if (status == IoStatus::TimedOut) m_readBroken = true;

@@ -1,6 +1,11 @@
 // Frames over a connected stream socket (unix or TCP), with poll-based
 // deadlines. The socket is switched to non-blocking mode; writes use
 // MSG_NOSIGNAL so a closed peer never raises SIGPIPE; EINTR is retried.
+//
+// Reads go through a small read-ahead buffer, so a small frame (header and
+// payload) arrives with one recv; the rest of a large one is read straight
+// into the caller's payload. Bytes of a following frame stay buffered for the
+// next Receive (HasBufferedInput).
 #pragma once
 
 #include "Deadline.h"
@@ -31,18 +36,34 @@ public:
     void Close() override;
 
     // The same with an explicit deadline. Send needs only the output side
-    // intact, Receive only the input side.
+    // intact, Receive only the input side. With `waitFirst` Receive waits for
+    // input before its first read (for an answer to what was just sent: it
+    // saves a read that would find nothing); without, it reads first.
     IoStatus Send(const std::string& frame, const Deadline& deadline, std::string& error);
-    IoStatus Receive(std::string& payload, const Deadline& deadline, size_t maxPayload, std::string& error);
+    IoStatus Receive(std::string& payload, const Deadline& deadline, size_t maxPayload, std::string& error,
+                     bool waitFirst = false);
+
+    // True while bytes of a next frame are buffered: a caller that waits for
+    // input on Fd() must not wait then.
+    bool HasBufferedInput() const { return m_readEnd > m_readBegin; }
 
     int Fd() const { return m_fd; }
     Failure LastFailure() const { return m_failure; }
 
 private:
+    // Reads into the read-ahead buffer until it holds at least `size` bytes.
+    IoStatus Buffer(size_t size, const Deadline& deadline, bool waitFirst, std::string& error);
+    // Reads exactly `size` bytes into `data`, past the read-ahead buffer.
     IoStatus ReadExact(char* data, size_t size, size_t& got, const Deadline& deadline, std::string& error);
+    // One recv of at most `size` bytes: Ok with `got` > 0, TimedOut, or Failed.
+    IoStatus ReadSome(char* data, size_t size, size_t& got, const Deadline& deadline, bool waitFirst,
+                      std::string& error);
     IoStatus Fail(bool& broken, Failure failure, std::string text, std::string& error);
 
     int m_fd;
+    std::unique_ptr<char[]> m_readAhead;  // made at the first Receive
+    size_t m_readBegin = 0;
+    size_t m_readEnd = 0;
     // Each direction breaks on its own: after a bad frame arrived the input
     // is lost, but an answer can still be written.
     bool m_readBroken = false;

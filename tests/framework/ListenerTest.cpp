@@ -137,6 +137,29 @@ TEST_F(ListenerTest, ServesAfterTheSessionAndAnswersLaterValidationsItself) {
     EXPECT_EQ(lastPeer.address, "unix");
 }
 
+TEST_F(ListenerTest, AnswersRequestsThatArriveTogetherEachInTurn) {
+    Start(Options());
+    // The session and two requests in one write: the later frames are read
+    // with the first and must be served without waiting for more input.
+    const int fd = zotest::ConnectRawUnix(SocketPath());
+    ASSERT_TRUE(WriteAll(fd, zotest::FrameOf(*zotest::ValidateRequest(kSession)) + zotest::FrameOf(*Text("a")) +
+                                 zotest::FrameOf(*Text("b"))));
+    EXPECT_EQ(StatusNumber(ReadMessage(fd).get()), 0);
+    auto expectAnswers = [fd](const std::vector<std::string>& texts) {
+        for (const std::string& text : texts) {
+            auto answer = ReadMessage(fd, 3000);
+            ASSERT_NE(answer, nullptr) << "no answer to a request of " << text.size() << " bytes";
+            EXPECT_EQ(TextOf(*answer), "echo " + text);
+        }
+    };
+    expectAnswers({"a", "b"});
+    // Then a large request with a small one behind it.
+    const std::string large(10000, 'c');
+    ASSERT_TRUE(WriteAll(fd, zotest::FrameOf(*Text(large)) + zotest::FrameOf(*Text("d"))));
+    expectAnswers({large, "d"});
+    ::close(fd);
+}
+
 TEST_F(ListenerTest, RefusesAMissingOrWrongSessionBeforeAnyHandlerCall) {
     Start(Options());
     const std::pair<const char*, std::unique_ptr<CNMessageBase>> firsts[] = {

@@ -15,6 +15,8 @@
 
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -144,6 +146,57 @@ TEST_P(NetworkTest, RoundTripsMessagesAsOneFrameEach) {
         EXPECT_EQ(header.version + header.flags + header.sequence, 0u) << "the header is zeroed";
     }
     EXPECT_EQ(network.IsConnectionGood(), 1);
+}
+
+TEST_P(NetworkTest, FramesOfAnySizeArriveWholeWhenTheyComeTogetherOrInPieces) {
+    // Sizes around the connection's read-ahead: within it, just past it (the
+    // rest is read through it too), and far past it (read straight into the
+    // payload); each followed at once by the next frame in the same write.
+    const std::vector<size_t> sizes{10, 4000, 4100, 8200, 200000};
+    std::string together;
+    for (size_t i = 0; i < sizes.size(); ++i) together += zotest::FrameOf(*Sample(std::string(sizes[i], 'x'), i));
+    ASSERT_TRUE(zotest::WriteAll(server->Peer(), together));
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        std::unique_ptr<CNMessageBase> message;
+        bool timedOut = true;
+        ASSERT_FALSE(Receive(5, message, timedOut).IsError()) << "frame " << i;
+        ASSERT_NE(message, nullptr) << "frame " << i;
+        EXPECT_EQ(message->getstring(1, 1, kType, kText).size(), sizes[i]);
+        EXPECT_EQ(message->getint64(2, kType, kNumber), static_cast<long long>(i));
+    }
+
+    // One frame a few bytes at a time, the header split too.
+    const std::string frame = zotest::FrameOf(*Sample("trickled", 9));
+    std::thread writer([&] {
+        for (size_t at = 0; at < frame.size(); at += 3) {
+            zotest::WriteAll(server->Peer(), frame.substr(at, 3));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::unique_ptr<CNMessageBase> message;
+    bool timedOut = true;
+    const CYbError error = Receive(5, message, timedOut);
+    writer.join();
+    ASSERT_FALSE(error.IsError()) << error.ToString();
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->getint64(2, kType, kNumber), 9);
+    EXPECT_EQ(network.IsConnectionGood(), 1);
+}
+
+TEST_P(NetworkTest, TimeOutAfterPartOfTheNextFrameCameWithTheLastLeavesItNotGood) {
+    // The first bytes of the next frame arrive with a whole one: a time-out
+    // while waiting for the rest tears the stream, like any mid-frame one.
+    const std::string next = zotest::FrameOf(*Sample("next"));
+    ASSERT_TRUE(zotest::WriteAll(server->Peer(), zotest::FrameOf(*Sample("whole")) + next.substr(0, 2)));
+    std::unique_ptr<CNMessageBase> message;
+    bool timedOut = true;
+    ASSERT_FALSE(Receive(5, message, timedOut).IsError());
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(network.IsConnectionGood(), 1);
+    EXPECT_FALSE(Receive(0, message, timedOut).IsError());
+    EXPECT_TRUE(timedOut);
+    EXPECT_EQ(message, nullptr);
+    ExpectDeadForGood();
 }
 
 TEST_P(NetworkTest, ReceiveTimeOutBeforeAnyByteSetsTheFlagAndStaysGood) {
