@@ -58,6 +58,8 @@ private:
     std::unique_ptr<zo::Transport> m_transport;
     std::unique_ptr<zo::DecodeLimits> m_limits;
     std::string m_endpoint;
-    std::string m_sendBuffer;     // reused: one frame is encoded here per send
-    std::string m_receiveBuffer;  // reused: payload of the last frame
+    // Reused from message to message; one that grew past 1 MiB is given back
+    // after its message.
+    std::string m_sendBuffer;     // one frame is encoded here per send
+    std::string m_receiveBuffer;  // the payload of a frame, decoded in place
 };

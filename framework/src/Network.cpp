@@ -20,6 +20,14 @@ constexpr const char* kReceiveFunction =
     "int, bool&)";
 constexpr const char* kConnectFunction = "CYbError CZoNetwork::Connect(const string&, int)";
 
+// Buffers up to this size are kept for the next message; larger ones (a big
+// listing) are given back once used.
+constexpr size_t kKeptBufferBytes = 1u << 20;
+
+void ReleaseIfLarge(std::string& buffer) {
+    if (buffer.capacity() > kKeptBufferBytes) std::string().swap(buffer);
+}
+
 CYbError Failure(const char* function, int line, int code, const std::string& text) {
     return FXErrorUtil::Make(FXCodeLocation(kFile, function, line), FXErrorSpace::ErrNo, static_cast<unsigned>(code),
                              text);
@@ -41,6 +49,7 @@ CYbError CZoNetwork::SendXMLMessage(CNMessageBase& message, unsigned int, int ti
     if (!zo::EncodeFrame(message, m_limits->maxFrameBytes, m_sendBuffer, error))
         return Failure(kSendFunction, __LINE__, EMSGSIZE, error);  // nothing was sent: still good
     const zo::IoStatus status = m_transport->SendFrame(m_sendBuffer, timeoutSec, error);
+    ReleaseIfLarge(m_sendBuffer);
     if (status == zo::IoStatus::Ok) return CYbError::Success();
     if (status == zo::IoStatus::TimedOut) {
         timedOut = true;  // the transport knows whether part of the frame went out
@@ -71,14 +80,18 @@ CYbError CZoNetwork::ReceiveXMLMessage(unsigned long* outValue, CNMessageBase*& 
         m_transport->Close();
         return Failure(kReceiveFunction, __LINE__, EIO, "receive failed: " + error);
     }
+    // The payload is decoded where it lies; a large buffer is given back
+    // afterwards, so that an idle connection stays small.
+    const size_t received = m_receiveBuffer.size();
     std::unique_ptr<CNMessageBase> decoded =
-        zo::DecodeMessage(m_receiveBuffer.data(), m_receiveBuffer.size(), *m_limits, error);
+        zo::DecodeMessageInPlace(&m_receiveBuffer[0], received, *m_limits, error);
+    ReleaseIfLarge(m_receiveBuffer);
     if (!decoded) {
         // The stream is still framed, but a peer that sends garbage is not trusted further.
         m_transport->Close();
         return Failure(kReceiveFunction, __LINE__, EPROTO, "malformed message: " + error);
     }
-    if (outValue) *outValue = m_receiveBuffer.size();
+    if (outValue) *outValue = received;
     message = decoded.release();
     return CYbError::Success();
 }
