@@ -40,6 +40,17 @@ size_t SplitListingLine(std::string_view line, std::string_view* fields, size_t 
 }
 
 bool strEpochToTime(const std::string& text, int64_t& time) {
+    // The common case without the library call: up to 19 digits from the
+    // first character, which cannot overflow and read the same as std::stoull
+    // reads them (up to the first other character). Anything else goes to it.
+    size_t digits = 0;
+    uint64_t value = 0;
+    while (digits < text.size() && digits < 20 && text[digits] >= '0' && text[digits] <= '9')
+        value = value * 10 + static_cast<uint64_t>(text[digits++] - '0');
+    if (digits > 0 && digits < 20) {
+        time = static_cast<int64_t>(value);
+        return true;
+    }
     try {
         time = static_cast<int64_t>(std::stoull(text, nullptr, 10));
         return true;
@@ -48,23 +59,59 @@ bool strEpochToTime(const std::string& text, int64_t& time) {
     }
 }
 
-void ParseListLunOutput(const std::vector<std::string>& lines, std::vector<ZoScsiSrvClient::LunInfo>& luns) {
-    luns.clear();
-    luns.reserve(lines.size());
+namespace {
+
+// Makes record `used` of `luns` from `line` and returns true, or logs why the
+// line gives none. Records already in `luns` are written over, so that their
+// strings' storage serves again.
+bool ParseLine(const std::string& line, std::vector<ZoScsiSrvClient::LunInfo>& luns, size_t used) {
+    static const std::string kEmpty;
     std::string_view fields[kListingFields];
-    for (const std::string& line : lines) {
-        if (SplitListingLine(line, fields, kListingFields) != kListingFields) {
-            g_ptrLogWriter->Write(-1, kParseListLunOutput, __LINE__, 0, 0, "Ignoring invalid LUN list format [%s]",
-                                  line.c_str());
-            continue;
-        }
-        int64_t time = 0;
-        if (!strEpochToTime(std::string(fields[3]), time))
-            g_ptrLogWriter->Write(-1, kParseListLunOutput, __LINE__, 0, 0, "Incorrect LUN creation epoch time [%s]",
-                                  line.c_str());
-        const std::string_view host = fields[1] == "-" ? std::string_view() : fields[1];
-        luns.emplace_back(std::string(fields[2]), std::string(fields[0]), std::string(host), time);
+    if (SplitListingLine(line, fields, kListingFields) != kListingFields) {
+        g_ptrLogWriter->Write(-1, kParseListLunOutput, __LINE__, 0, 0, "Ignoring invalid LUN list format [%s]",
+                              line.c_str());
+        return false;
     }
+    int64_t time = 0;
+    if (!strEpochToTime(std::string(fields[3]), time))
+        g_ptrLogWriter->Write(-1, kParseListLunOutput, __LINE__, 0, 0, "Incorrect LUN creation epoch time [%s]",
+                              line.c_str());
+    const std::string_view host = fields[1] == "-" ? std::string_view() : fields[1];
+    ZoScsiSrvClient::LunInfo& lun = used < luns.size() ? luns[used] : luns.emplace_back(kEmpty, kEmpty, kEmpty, 0);
+    lun.lun.assign(fields[2]);
+    lun.target.assign(fields[0]);
+    lun.host.assign(host);
+    lun.creationTime = time;
+    return true;
+}
+
+// Room for `lines` records; the records beyond `used` are dropped.
+void Reserve(std::vector<ZoScsiSrvClient::LunInfo>& luns, size_t lines) {
+    if (luns.capacity() < lines) luns.reserve(lines);
+}
+
+void DropFrom(std::vector<ZoScsiSrvClient::LunInfo>& luns, size_t used) {
+    luns.erase(luns.begin() + static_cast<std::ptrdiff_t>(used), luns.end());
+}
+
+}  // namespace
+
+void ParseListLunOutput(const std::vector<std::string>& lines, std::vector<ZoScsiSrvClient::LunInfo>& luns) {
+    Reserve(luns, lines.size());
+    size_t used = 0;
+    for (const std::string& line : lines)
+        if (ParseLine(line, luns, used)) ++used;
+    DropFrom(luns, used);
+}
+
+void ParseListLunOutput(std::vector<std::string>&& lines, std::vector<ZoScsiSrvClient::LunInfo>& luns) {
+    Reserve(luns, lines.size());
+    size_t used = 0;
+    for (std::string& line : lines) {
+        if (ParseLine(line, luns, used)) ++used;
+        std::string().swap(line);
+    }
+    DropFrom(luns, used);
 }
 
 }  // namespace ZoScsiSrvClientInternal

@@ -34,5 +34,9 @@ bool strEpochToTime(const std::string& text, int64_t& time);
 // that cannot be converted is logged at level -1 and the record keeps time 0.
 // Both lines are written whatever the log level.
 void ParseListLunOutput(const std::vector<std::string>& lines, std::vector<ZoScsiSrvClient::LunInfo>& luns);
+// The same for lines that are not needed afterwards: each line's storage is
+// released once its record is made (the lines are left empty), so that a
+// large listing is not held twice.
+void ParseListLunOutput(std::vector<std::string>&& lines, std::vector<ZoScsiSrvClient::LunInfo>& luns);
 
 }  // namespace ZoScsiSrvClientInternal

@@ -7,6 +7,8 @@
 #include <boost/format.hpp>
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 using namespace ZoScsiSrvClientInternal;
 
@@ -14,19 +16,24 @@ namespace {
 
 // Puts the output lines of a listing response in front of `lines` (an absent
 // list is no lines), then logs every string of `lines`, the earlier ones too.
+// The response is dropped afterwards, so its strings are moved, not copied.
 void TakeOutputLines(const Operation& op, const Reply& reply, std::vector<std::string>& lines) {
-    const std::vector<std::string>* output = reply.message->getliststring(
+    std::vector<std::string>* output = reply.message->getliststring(
         W::kIoctlOutput.first, W::kIoctlOutput.second, op.message.responseType, W::kIoctlOutput.key, false);
-    if (output) lines.insert(lines.begin(), output->begin(), output->end());
+    if (output && lines.empty())
+        lines.swap(*output);
+    else if (output)
+        lines.insert(lines.begin(), std::make_move_iterator(output->begin()), std::make_move_iterator(output->end()));
     const char* const writer = op.lineWriter;
     std::for_each(lines.begin(), lines.end(),
                   [writer](const std::string& line) { ZO_CLIENT_LOG(0, writer, "%s", line.c_str()); });
 }
 
-// Parses the lines of a LUN listing into `luns` and logs every record.
-void TakeLuns(const char* recordWriter, const std::vector<std::string>& lines,
+// Parses the lines of a LUN listing into `luns` and logs every record; the
+// lines are released as they are read.
+void TakeLuns(const char* recordWriter, std::vector<std::string>& lines,
               std::vector<ZoScsiSrvClient::LunInfo>& luns) {
-    ParseListLunOutput(lines, luns);
+    ParseListLunOutput(std::move(lines), luns);
     std::for_each(luns.begin(), luns.end(), [recordWriter](const ZoScsiSrvClient::LunInfo_t& lun) {
         ZO_CLIENT_LOG(0, recordWriter, "%s", lun.str().c_str());
     });

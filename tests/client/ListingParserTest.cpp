@@ -9,6 +9,7 @@
 #include <iterator>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 using ZoScsiSrvClientInternal::ParseListLunOutput;
@@ -99,12 +100,28 @@ const ParseCase kParseCases[] = {
     {"", false, nullptr, nullptr, nullptr, 0, "Ignoring invalid LUN list format []"},
 };
 
+// Every case in both forms: lines kept (read only) and lines given up
+// (released as they are read).
+std::vector<std::pair<ParseCase, bool>> Combinations() {
+    std::vector<std::pair<ParseCase, bool>> all;
+    for (const ParseCase& c : kParseCases)
+        for (const bool giveUp : {false, true}) all.emplace_back(c, giveUp);
+    return all;
+}
+
 TEST(ListingParser, EachLineGivesItsRecordAndLogLine) {
-    for (const ParseCase& c : kParseCases) {
-        SCOPED_TRACE(c.line);
+    for (const auto& [c, giveUp] : Combinations()) {
+        SCOPED_TRACE(std::string(c.line) + (giveUp ? " (lines given up)" : " (lines kept)"));
         zotest::ScopedLogCapture log(0);
         std::vector<LunInfo> luns;
-        ParseListLunOutput({c.line}, luns);
+        std::vector<std::string> input{c.line};
+        if (giveUp) {
+            ParseListLunOutput(std::move(input), luns);
+            EXPECT_EQ(input, std::vector<std::string>{""}) << "a given-up line is released";
+        } else {
+            ParseListLunOutput(input, luns);
+            EXPECT_EQ(input, std::vector<std::string>{c.line}) << "a kept line is not touched";
+        }
         if (c.used) {
             ASSERT_EQ(luns.size(), 1u);
             EXPECT_EQ(luns[0].lun, c.lun);
@@ -137,6 +154,20 @@ TEST(ListingParser, KeepsLineOrderAndSkipsBadLinesWithoutStopping) {
     EXPECT_EQ(log->CountAtLevel(-1), 2u);
 }
 
+TEST(ListingParser, WritesOverOldRecordsAndDropsTheRest) {
+    zotest::ScopedLogCapture log(0);
+    std::vector<LunInfo> luns{LunInfo("9", "a-much-longer-old-target-name", "old-host-name-long", 1),
+                              LunInfo("8", "old", "h", 2), LunInfo("7", "old", "h", 3)};
+    ParseListLunOutput({"t1#-#1#10", "bad", "t2#h2#2#20"}, luns);
+    ASSERT_EQ(luns.size(), 2u);
+    EXPECT_EQ(luns[0].str(), "Lun: [1] Target: [t1] Host: [] Creation Time: [10]");
+    EXPECT_EQ(luns[1].str(), "Lun: [2] Target: [t2] Host: [h2] Creation Time: [20]");
+    const std::vector<std::string> more{"t1#h#1#1", "t2#h#2#2", "t3#h#3#3", "t4#h#4#4"};
+    ParseListLunOutput(more, luns);
+    ASSERT_EQ(luns.size(), 4u);
+    EXPECT_EQ(luns[3].target, "t4");
+}
+
 TEST(ListingParser, ReplacesOldRecordsEvenWhenNoLineIsValid) {
     zotest::ScopedLogCapture log(0);
     std::vector<LunInfo> luns{LunInfo("9", "old", "", 1)};
@@ -163,6 +194,10 @@ struct EpochCase {
 
 const EpochCase kEpochCases[] = {
     {"100", true, 100},
+    {"1234567890123456789", true, 1234567890123456789},
+    {"12abc", true, 12},
+    {"00000000000000000000042", true, 42},
+    {"9999999999999999999", true, static_cast<int64_t>(9999999999999999999ull)},
     {"0", true, 0},
     {" 42abc", true, 42},
     {"\t\n\v\f\r 7", true, 7},
