@@ -13,7 +13,7 @@ using ZoScsiServer::kErrInventory;
 using ZoScsiServer::kErrUnknownRequest;
 using ZoScsiServer::Wire::kGroup;
 
-const OptionSpec kClient{"-h", true, false};
+const OptionRule kClient{"-h", true, false};
 
 const std::vector<Route> kRoutes = {
     {&schema::kStartScsiService, nullptr, nullptr, {}, &HandleStartService},

@@ -19,7 +19,7 @@ struct Route {
     const MessageSchema* schema;
     const char* word;                        // the Ioctl command word; null for other messages
     std::string ServiceRequest::*optionText;  // parsed against `options`; null: no options
-    std::vector<OptionSpec> options;
+    std::vector<OptionRule> options;
     Handler handle;
 };
 

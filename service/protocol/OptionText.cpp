@@ -21,15 +21,15 @@ std::vector<std::string> Words(const std::string& text) {
     return words;
 }
 
-const OptionSpec* Find(const std::vector<OptionSpec>& allowed, const std::string& word) {
-    for (const OptionSpec& spec : allowed)
-        if (word == spec.name) return &spec;
+const OptionRule* Find(const std::vector<OptionRule>& allowed, const std::string& word) {
+    for (const OptionRule& rule : allowed)
+        if (word == rule.name) return &rule;
     return nullptr;
 }
 
-std::string Names(const std::vector<OptionSpec>& allowed) {
+std::string Names(const std::vector<OptionRule>& allowed) {
     std::string names;
-    for (const OptionSpec& spec : allowed) names += std::string(names.empty() ? "" : " ") + spec.name;
+    for (const OptionRule& rule : allowed) names += std::string(names.empty() ? "" : " ") + rule.name;
     return names.empty() ? "none" : names;
 }
 
@@ -48,26 +48,26 @@ const std::string& ParsedOptions::Value(const std::string& name) const {
     return kNone;
 }
 
-ServiceStatus ParseOptions(const char* what, const std::string& text, const std::vector<OptionSpec>& allowed,
+ServiceStatus ParseOptions(const char* what, const std::string& text, const std::vector<OptionRule>& allowed,
                            ParsedOptions& options) {
     ServiceStatus status = CheckText(what, text);
     if (!status.ok()) return status;
     const std::vector<std::string> words = Words(text);
     for (size_t i = 0; i < words.size(); ++i) {
-        const OptionSpec* spec = Find(allowed, words[i]);
-        if (!spec)
+        const OptionRule* rule = Find(allowed, words[i]);
+        if (!rule)
             return Invalid(std::string(what) + ": unknown option " + Quote(words[i]) + " (allowed: " + Names(allowed) + ")");
-        if (options.Has(spec->name)) return Invalid(std::string(what) + ": option " + spec->name + " given twice");
-        if (!spec->takesValue) {
-            options.Add(spec->name, std::string());
+        if (options.Has(rule->name)) return Invalid(std::string(what) + ": option " + rule->name + " given twice");
+        if (!rule->takesValue) {
+            options.Add(rule->name, std::string());
             continue;
         }
-        if (i + 1 == words.size()) return Invalid(std::string(what) + ": option " + spec->name + " needs a value");
-        options.Add(spec->name, words[++i]);
+        if (i + 1 == words.size()) return Invalid(std::string(what) + ": option " + rule->name + " needs a value");
+        options.Add(rule->name, words[++i]);
     }
-    for (const OptionSpec& spec : allowed)
-        if (spec.required && !options.Has(spec.name))
-            return Invalid(std::string(what) + ": option " + spec.name + " is required");
+    for (const OptionRule& rule : allowed)
+        if (rule.required && !options.Has(rule.name))
+            return Invalid(std::string(what) + ": option " + rule.name + " is required");
     return ServiceStatus::Ok();
 }
 

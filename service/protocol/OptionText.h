@@ -14,7 +14,7 @@
 
 namespace zoscsi {
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;  // "-s"
     bool takesValue;   // the next word is the value, whatever it looks like ("-li -3")
     bool required;
@@ -33,7 +33,7 @@ private:
 
 // `what` names the text in error messages ("LUN options", "arguments of ll").
 // The text itself must pass CheckText.
-ServiceStatus ParseOptions(const char* what, const std::string& text, const std::vector<OptionSpec>& allowed,
+ServiceStatus ParseOptions(const char* what, const std::string& text, const std::vector<OptionRule>& allowed,
                            ParsedOptions& options);
 
 // A decimal integer with an optional sign, nothing else; false when it is

@@ -174,11 +174,11 @@ TEST(OptionText, DecimalsAreSignedDigitsOnly) {
 }
 
 TEST(OptionText, TolerantInFormStrictInContent) {
-    const std::vector<OptionSpec> lun = {{"-s", true, false}, {"-li", true, false}};
-    const std::vector<OptionSpec> byTarget = {{"-h", true, false}, {"-llt", false, false}, {"-ti", true, true}};
+    const std::vector<OptionRule> lun = {{"-s", true, false}, {"-li", true, false}};
+    const std::vector<OptionRule> byTarget = {{"-h", true, false}, {"-llt", false, false}, {"-ti", true, true}};
     const struct {
         std::string text;
-        const std::vector<OptionSpec>* allowed;
+        const std::vector<OptionRule>* allowed;
         int expected;
         std::vector<std::pair<std::string, std::string>> values;
     } cases[] = {
