@@ -34,15 +34,18 @@ constexpr int kCallLimitMs = 400;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// Processes of the stand-in that are still running (not yet killed).
-int RunningFakes() {
+// Children of `parent` that are the stand-in and still run (not yet killed).
+int RunningFakes(pid_t parent) {
     int count = 0;
     DIR* proc = ::opendir("/proc");
     while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
         if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-        const std::string cmdline = ReadFile(std::string("/proc/") + entry->d_name + "/cmdline");
-        count += cmdline.compare(0, std::string(ZO_REL_TGTADM).size() + 1,
-                                 std::string(ZO_REL_TGTADM) + '\0') == 0;
+        const std::string base = std::string("/proc/") + entry->d_name;
+        const std::string stat = ReadFile(base + "/stat");
+        const size_t paren = stat.rfind(')');
+        if (paren == std::string::npos || std::atol(stat.c_str() + paren + 4) != parent) continue;
+        const std::string cmdline = ReadFile(base + "/cmdline");
+        count += cmdline.compare(0, std::string(ZO_REL_TGTADM).size() + 1, std::string(ZO_REL_TGTADM) + '\0') == 0;
     }
     if (proc) ::closedir(proc);
     return count;
@@ -158,8 +161,8 @@ TEST_F(TgtBackend, AHungOrBabblingTgtadmIsKilledTheClientGetsABackendFailureAndL
         EXPECT_LT(slowest, 0.25) << "listings wait for no backend";
         std::printf("%-16s backend failure after %.2f s; %d listings meanwhile, slowest %.3f s\n", row.mode, took,
                     listings, slowest);
-        for (int i = 0; i < 100 && RunningFakes() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(RunningFakes(), 0) << "every tgtadm past its limit was killed";
+        for (int i = 0; i < 100 && RunningFakes(service->pid()) > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(RunningFakes(service->pid()), 0) << "every tgtadm past its limit was killed";
     }
     Mode("ok");
     std::string error;
