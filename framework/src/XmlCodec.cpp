@@ -229,17 +229,23 @@ bool CheckCharacters(const char* data, size_t size, std::string& error) {
     const auto* end = p + size;
     constexpr uint64_t kHighBits = 0x8080808080808080ull;
     constexpr uint64_t kSpaces = 0x2020202020202020ull;
+    // A word of eight bytes all in 0x20..0x7F: no byte has its high bit set,
+    // and subtracting 0x20 from each borrows nowhere.
+    auto plainWord = [](const unsigned char* at) {
+        uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        return word | (word - kSpaces);
+    };
     while (p < end) {
-        // Eight bytes at a time while all are in 0x20..0x7F: no byte has its
-        // high bit set, and subtracting 0x20 from each borrows nowhere.
-        if (end - p >= 8) {
-            uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            if (((word | (word - kSpaces)) & kHighBits) == 0) {
-                p += 8;
-                continue;
-            }
+        // Thirty-two bytes at a time through runs of plain text, then eight.
+        while (end - p >= 32 && ((plainWord(p) | plainWord(p + 8) | plainWord(p + 16) | plainWord(p + 24)) &
+                                 kHighBits) == 0)
+            p += 32;
+        if (end - p >= 8 && (plainWord(p) & kHighBits) == 0) {
+            p += 8;
+            continue;
         }
+        if (p == end) break;
         const unsigned char c = *p;
         if (c >= 0x20 && c < 0x80) {
             ++p;
@@ -526,6 +532,26 @@ std::string& ParseBuffer() {
 
 constexpr size_t kKeptBufferBytes = 1u << 20;
 
+// How many bytes of [data, data+size) equal `c`, eight at a time: in the
+// word XORed with `c` repeated, exactly the zero bytes get their high bit set
+// below (no carry crosses a byte), and a multiply adds those bits up.
+size_t CountByte(const char* data, size_t size, char c) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t pattern = kOnes * static_cast<unsigned char>(c);
+    size_t count = 0;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        const uint64_t t = word ^ pattern;
+        const uint64_t zero = ~(((t & kLow7) + kLow7) | t | kLow7);
+        count += static_cast<size_t>(((zero >> 7) * kOnes) >> 56);
+    }
+    for (; i < size; ++i) count += data[i] == c;
+    return count;
+}
+
 // What is refused before the parser sees the bytes.
 bool CheckInput(const char* data, size_t size, const DecodeLimits& limits, std::string& error) {
     if (size == 0) {
@@ -542,7 +568,7 @@ bool CheckInput(const char* data, size_t size, const DecodeLimits& limits, std::
     // allocates by the field limit, not only by the frame size.
     // (A message can hold no more tags than bytes, so small ones skip the count.)
     auto tooManyTags = [&limits](size_t tags) { return tags / 2 > limits.maxFields && tags / 2 - limits.maxFields > 1; };
-    if (tooManyTags(size) && tooManyTags(static_cast<size_t>(std::count(data, data + size, '<')))) {
+    if (tooManyTags(size) && tooManyTags(CountByte(data, size, '<'))) {
         error = "more than " + std::to_string(limits.maxFields) + " fields in one message";
         return false;
     }

@@ -348,6 +348,32 @@ std::string ManyFields(size_t count) {
     return xml + "</msg>";
 }
 
+TEST(XmlCodec, TheTagCountBeforeParsingCountsEveryAngleBracketExactly) {
+    // Every '<' counts as a possible element before the parser runs: with a
+    // limit of 10 fields, 23 of them (11 elements) still pass to the parser,
+    // 24 (12) are refused at once, wherever they fall in the bytes.
+    zo::DecodeLimits limits;
+    limits.maxFields = 10;
+    for (size_t shift = 0; shift < 9; ++shift) {
+        for (size_t brackets : {18u, 19u}) {
+            std::string text(shift, 'a');
+            for (size_t i = 0; i < brackets; ++i) text += i % 3 == 0 ? "<" : "<a";
+            const std::string xml =
+                "<msg v=\"1\" g=\"1\" id=\"1\"><s t=\"1\" k=\"1\"><![CDATA[" + text + "]]></s></msg>";
+            std::string error;
+            auto m = Decode(xml, error, limits);
+            SCOPED_TRACE("shift " + std::to_string(shift) + ", " + std::to_string(brackets + 5) + " brackets");
+            if (brackets + 5 < 24) {
+                ASSERT_NE(m, nullptr) << error;
+                EXPECT_EQ(m->getstring(0, 0, 1, 1), text);
+            } else {
+                EXPECT_EQ(m, nullptr);
+                EXPECT_NE(error.find("more than 10 fields"), std::string::npos) << error;
+            }
+        }
+    }
+}
+
 TEST(XmlCodec, TooManyFieldsAreRefused) {
     zo::DecodeLimits limits;
     limits.maxFields = 1000;
