@@ -41,7 +41,7 @@ void LingerAfterFinalAnswer(SocketTransport& transport) {
     char sink[4096];
     size_t drained = 0;
     while (drained < kLingerBytes && WaitForFd(transport.Fd(), POLLIN, deadline) > 0) {
-        const ssize_t n = ::recv(transport.Fd(), sink, sizeof sink, 0);
+        const ssize_t n = ::recv(transport.Fd(), sink, sizeof sink, MSG_DONTWAIT);
         if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
         if (n > 0) drained += static_cast<size_t>(n);
     }

@@ -45,7 +45,8 @@ int WaitForFd(int fd, short events, const Deadline& deadline, int stopFd) {
 SocketTransport::SocketTransport(int fd) : m_fd(fd) {
     if (m_fd >= 0) {
         const int flags = ::fcntl(m_fd, F_GETFL);
-        if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK) < 0) m_readBroken = m_writeBroken = true;
+        if (flags < 0 || ((flags & O_NONBLOCK) && ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) < 0))
+            m_readBroken = m_writeBroken = true;
     }
 }
 
@@ -77,7 +78,7 @@ IoStatus SocketTransport::Send(const std::string& frame, const Deadline& deadlin
     if (m_fd < 0 || m_writeBroken) return Fail(m_writeBroken, Failure::Io, "connection is not usable", error);
     size_t sent = 0;
     while (sent < frame.size()) {
-        const ssize_t n = ::send(m_fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = ::send(m_fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<size_t>(n);
             continue;
@@ -103,7 +104,9 @@ IoStatus SocketTransport::Send(const std::string& frame, const Deadline& deadlin
 IoStatus SocketTransport::ReadSome(char* data, size_t size, size_t& got, const Deadline& deadline, bool waitFirst,
                                    std::string& error) {
     got = 0;
-    bool wait = waitFirst;
+    // Without a time limit the read itself waits; with one, poll does.
+    const int flags = deadline.Unlimited() ? 0 : MSG_DONTWAIT;
+    bool wait = waitFirst && flags != 0;
     for (;;) {
         if (wait) {
             const int ready = WaitForFd(m_fd, POLLIN, deadline);
@@ -113,7 +116,7 @@ IoStatus SocketTransport::ReadSome(char* data, size_t size, size_t& got, const D
             }
             if (ready < 0) return Fail(m_readBroken, Failure::Io, "poll: " + ErrnoText(errno), error);
         }
-        const ssize_t n = ::recv(m_fd, data, size, 0);
+        const ssize_t n = ::recv(m_fd, data, size, flags);
         if (n > 0) {
             got = static_cast<size_t>(n);
             return IoStatus::Ok;

@@ -1,6 +1,8 @@
 // Frames over a connected stream socket (unix or TCP), with poll-based
-// deadlines. The socket is switched to non-blocking mode; writes use
-// MSG_NOSIGNAL so a closed peer never raises SIGPIPE; EINTR is retried.
+// deadlines. The socket is kept in blocking mode, and every call that must
+// not block passes MSG_DONTWAIT; a receive without a time limit simply blocks
+// in recv (no poll first). Writes use MSG_NOSIGNAL so a closed peer never
+// raises SIGPIPE; EINTR is retried.
 //
 // Reads go through a small read-ahead buffer, so a small frame (header and
 // payload) arrives with one recv; the rest of a large one is read straight
@@ -36,9 +38,10 @@ public:
     void Close() override;
 
     // The same with an explicit deadline. Send needs only the output side
-    // intact, Receive only the input side. With `waitFirst` Receive waits for
-    // input before its first read (for an answer to what was just sent: it
-    // saves a read that would find nothing); without, it reads first.
+    // intact, Receive only the input side. With `waitFirst` and a time limit,
+    // Receive waits for input before its first read (for an answer to what
+    // was just sent: it saves a read that would find nothing); without, it
+    // reads first.
     IoStatus Send(const std::string& frame, const Deadline& deadline, std::string& error);
     IoStatus Receive(std::string& payload, const Deadline& deadline, size_t maxPayload, std::string& error,
                      bool waitFirst = false);

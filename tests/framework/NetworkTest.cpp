@@ -183,6 +183,28 @@ TEST_P(NetworkTest, FramesOfAnySizeArriveWholeWhenTheyComeTogetherOrInPieces) {
     EXPECT_EQ(network.IsConnectionGood(), 1);
 }
 
+TEST_P(NetworkTest, AReceiveWithoutATimeLimitWaitsForALateAnswerInPieces) {
+    const std::string frame = zotest::FrameOf(*Sample(std::string(6000, 'y'), 5));
+    std::thread writer([&] {
+        for (size_t at : {size_t{0}, size_t{2}, size_t{3000}}) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const size_t end = at == 0 ? 2 : at == 2 ? 3000 : frame.size();
+            zotest::WriteAll(server->Peer(), frame.substr(at, end - at));
+        }
+    });
+    std::unique_ptr<CNMessageBase> message;
+    bool timedOut = true;
+    const auto start = std::chrono::steady_clock::now();
+    const CYbError error = Receive(-1, message, timedOut);
+    writer.join();
+    ASSERT_FALSE(error.IsError()) << error.ToString();
+    EXPECT_FALSE(timedOut);
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->getint64(2, kType, kNumber), 5);
+    EXPECT_GE(zotest::SecondsSince(start), 0.1) << "it waited for the pieces";
+    EXPECT_EQ(network.IsConnectionGood(), 1);
+}
+
 TEST_P(NetworkTest, TimeOutAfterPartOfTheNextFrameCameWithTheLastLeavesItNotGood) {
     // The first bytes of the next frame arrive with a whole one: a time-out
     // while waiting for the rest tears the stream, like any mid-frame one.
@@ -247,18 +269,22 @@ TEST_P(NetworkTest, PeerFaultsAreErrorsAndLeaveItNotGood) {
         {"payload that is not XML", Framed("not xml!!"), false},
         {"XML of no message", Framed("<other a=\"\"/>"), false},
     };
+    // With a time limit the connection polls; without one it blocks in the
+    // read itself: both see every fault.
     for (const PeerFault& fault : faults) {
-        SCOPED_TRACE(fault.name);
-        Reconnect();
-        ASSERT_TRUE(zotest::WriteAll(server->Peer(), fault.bytes));
-        if (fault.closeAfter) server->ClosePeer();
-        std::unique_ptr<CNMessageBase> message;
-        bool timedOut = true;
-        const CYbError error = Receive(5, message, timedOut);
-        EXPECT_TRUE(error.IsError());
-        EXPECT_FALSE(timedOut);
-        EXPECT_EQ(message, nullptr);
-        ExpectDeadForGood();
+        for (const int limit : {5, -1}) {
+            SCOPED_TRACE(std::string(fault.name) + (limit < 0 ? ", no time limit" : ", with a time limit"));
+            Reconnect();
+            ASSERT_TRUE(zotest::WriteAll(server->Peer(), fault.bytes));
+            if (fault.closeAfter) server->ClosePeer();
+            std::unique_ptr<CNMessageBase> message;
+            bool timedOut = true;
+            const CYbError error = Receive(limit, message, timedOut);
+            EXPECT_TRUE(error.IsError());
+            EXPECT_FALSE(timedOut);
+            EXPECT_EQ(message, nullptr);
+            ExpectDeadForGood();
+        }
     }
 }
 
