@@ -8,8 +8,6 @@
 #include "ZoScsiServer.h"
 #include "ZoScsiSrvClient.h"
 
-#include <boost/algorithm/string/case_conv.hpp>
-
 #include <cstdint>
 #include <locale>
 #include <memory>
@@ -53,9 +51,15 @@ inline ZoScsiSrvClientRequest::RequestHeader LibraryHeader() {
     return ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0);
 }
 
-// Target names travel lower-cased, per character under the global locale.
+// Target names travel lower-cased, per character under the global locale
+// (as boost::algorithm::to_lower_copy with std::locale() does, but with the
+// facet looked up once, not for every character).
 inline std::string LowerCase(const std::string& name) {
-    return boost::algorithm::to_lower_copy(name, std::locale());
+    const std::locale global;
+    const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(global);
+    std::string lower(name);
+    for (char& c : lower) c = ctype.tolower(c);
+    return lower;
 }
 
 // The low 32 bits of a wire number as a signed number.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <locale>
+
 #include <functional>
 
 using zotest::HeaderField;
@@ -268,6 +270,27 @@ TEST(Operations, TargetNamesAreLowerCasedOnlyOnTheWire) {
     EXPECT_FALSE(service.client->AddTarget(Target("Tgt01")).IsError());
     EXPECT_NE(service.OnlyRequest().find("'tgt01'"), std::string::npos);
     EXPECT_EQ(log->Texts(), std::vector<std::string>{"Created Target [Tgt01]"});
+}
+
+// A character set whose lower case of 'Q' is 'z': shows which locale lowered.
+class OddLowerCase : public std::ctype<char> {
+protected:
+    char do_tolower(char c) const override { return c == 'Q' ? 'z' : std::ctype<char>::do_tolower(c); }
+    const char* do_tolower(char* low, const char* high) const override {
+        for (; low < high; ++low) *low = do_tolower(*low);
+        return high;
+    }
+};
+
+// Lower-casing follows the global locale of the moment, character by character.
+TEST(Operations, TargetNamesAreLowerCasedUnderTheGlobalLocale) {
+    const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new OddLowerCase));
+    ScriptedService service;
+    service.endpoint.QueueReply(StatusReply(0x4BA1AD42, 2, 2, 0));
+    const CYbError error = service.client->AddTarget(Target("TgtQ"));
+    std::locale::global(previous);
+    EXPECT_FALSE(error.IsError());
+    EXPECT_NE(service.OnlyRequest().find("'tgtz'"), std::string::npos) << service.OnlyRequest();
 }
 
 TEST(Operations, CreateLunReturnsIdAndNameAndResetsThemOnEveryFailure) {
