@@ -164,6 +164,12 @@ bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, con
     }
     if (!ResolveEndpoint(line, launch, sources, config, error)) return false;
     config.sessionId = launch.launched ? launch.sessionId : line.session;
+    // Without a session only the socket's own checks guard the service; TCP has none.
+    if (config.sessionId.empty() && config.endpoint.rfind("tcp:", 0) == 0) {
+        error = "listening on " + config.endpoint +
+                " without a session would let anyone who reaches the port in; give --session ID";
+        return false;
+    }
     config.readyFd = launch.launched ? launch.readyFd : -1;
 
     config.clientName = launch.launched ? launch.client : line.client;

@@ -119,7 +119,10 @@ TEST(ServiceConfig, ByHandNeedsForegroundAndAnEndpoint) {
     EXPECT_NE(Refusal(ByHand("http://x"), {}, Sources()).find("neither"), std::string::npos);
     Sources tcp;
     tcp.ini["ListenTcp"] = "127.0.0.1:7000";
-    EXPECT_EQ(Resolve(ByHand(""), {}, tcp).endpoint, "tcp:127.0.0.1:7000");
+    EXPECT_NE(Refusal(ByHand(""), {}, tcp).find("without a session"), std::string::npos);
+    CommandLine withSession = ByHand("");
+    withSession.session = "s3cret";
+    EXPECT_EQ(Resolve(withSession, {}, tcp).endpoint, "tcp:127.0.0.1:7000");
     EXPECT_EQ(Resolve(ByHand(), {}, Sources()).clientName, "node7");  // this machine's name
     EXPECT_NE(Refusal(ByHand(), Launched(), Sources()).find("conflicts"), std::string::npos);
 }
