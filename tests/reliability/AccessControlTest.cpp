@@ -211,6 +211,17 @@ TEST(AccessControlTcp, ListensOnlyOnTheConfiguredLoopbackAddressAndStillWantsThe
     ::close(fd);
 }
 
+TEST(AccessControlTcp, TcpWithoutASessionIsRefused) {
+    ServiceOptions options;
+    options.listen = "tcp:127.0.0.1:" + std::to_string(FreeLoopbackPort());
+    options.session = "";
+    ServiceProcess service(options);
+    const int status = service.RunToExit();
+    EXPECT_NE(status, 0) << service.logText();
+    EXPECT_NE(status, -1) << "it must stop, not listen";
+    EXPECT_NE(service.logText().find("without a session"), std::string::npos) << service.logText();
+}
+
 TEST(AccessControlTcp, AListenSettingWithoutAnAddressIsRefusedNotWidened) {
     for (const char* setting : {"3260", ":3260", "tcp::3260"}) {
         SCOPED_TRACE(setting);
