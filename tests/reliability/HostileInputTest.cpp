@@ -14,7 +14,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -225,6 +229,49 @@ TEST_F(HostileInput, MemoryStaysBoundedHoweverOftenItIsFed) {
     // The first pass may grow the allocator's pools; later passes must not.
     EXPECT_LT(rss.back() - rss[1], 8 * 1024) << figures;
     EXPECT_LT(rss.back(), 256 * 1024) << figures;
+}
+
+// The largest requests the service takes, from many connections at once:
+// what it holds is bounded by connections x request bound, and is given back.
+TEST_F(HostileInput, ManyLargestRequestsAtOnceCostBoundedMemory) {
+    constexpr int kPeers = 64;
+    namespace W = ZoScsiServer::Wire;
+    ZoScsiServer::CreateTarget message;
+    message.setstring(2, 2, std::string(kRequestLimit - 400, 'a'), W::kCreateTarget.requestType, W::kTargetName.key);
+    const std::string frame = FrameOf(message);
+    ASSERT_LE(frame.size() - 4, kRequestLimit);
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    for (int i = 0; i < kPeers; ++i) {
+        peers.push_back(std::make_unique<RawPeer>());
+        ASSERT_TRUE(peers.back()->Connect(s_service->socketPath()));
+        ASSERT_TRUE(peers.back()->Handshake(s_service->options().session));
+    }
+    const long before = s_service->RssKiB();
+    std::atomic<bool> sending{true};
+    std::atomic<long> peak{before};
+    std::thread sampler([&] {
+        while (sending) {
+            peak = std::max(peak.load(), s_service->RssKiB());
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    std::vector<std::thread> senders;
+    std::atomic<int> answered{0};
+    for (auto& peer : peers)
+        senders.emplace_back([&, raw = peer.get()] {
+            if (raw->Send(frame) && raw->Read(20000)) ++answered;
+        });
+    for (std::thread& sender : senders) sender.join();
+    sending = false;
+    sampler.join();
+    peers.clear();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long after = s_service->RssKiB();
+    std::printf("%d requests of %zu bytes at once: VmRSS %ld KiB before, peak %ld KiB, %ld KiB after\n", kPeers,
+                frame.size(), before, peak.load(), after);
+    EXPECT_EQ(answered.load(), kPeers) << "each is answered (the name is refused as too long)";
+    EXPECT_LT(peak.load() - before, kPeers * 8 * 1024L) << "at most a few times the request bound per connection";
+    BystanderIsServed("after the large requests");
 }
 
 }  // namespace
