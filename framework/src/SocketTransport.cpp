@@ -104,9 +104,10 @@ IoStatus SocketTransport::Send(const std::string& frame, const Deadline& deadlin
 IoStatus SocketTransport::ReadSome(char* data, size_t size, size_t& got, const Deadline& deadline, bool waitFirst,
                                    std::string& error) {
     got = 0;
-    // Without a time limit the read itself waits; with one, poll does.
+    // With a time limit poll waits and the read must not; without one a read
+    // that finds nothing may wait itself.
     const int flags = deadline.Unlimited() ? 0 : MSG_DONTWAIT;
-    bool wait = waitFirst && flags != 0;
+    bool wait = waitFirst;
     for (;;) {
         if (wait) {
             const int ready = WaitForFd(m_fd, POLLIN, deadline);
