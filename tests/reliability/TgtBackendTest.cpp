@@ -30,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kCallLimitMs = 400;
+constexpr int kCallLimitMs = 1000;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -158,7 +158,7 @@ TEST_F(TgtBackend, AHungOrBabblingTgtadmIsKilledTheClientGetsABackendFailureAndL
         EXPECT_EQ(mapped.kind, Outcome::Refused) << mapped.text;
         EXPECT_EQ(mapped.number, ZoScsiServer::kErrBackend) << mapped.text;
         EXPECT_LT(took, 10.0 * kCallLimitMs / 1000) << "answered within a few call limits";
-        EXPECT_LT(slowest, 0.25) << "listings wait for no backend";
+        EXPECT_LT(slowest, 0.8 * kCallLimitMs / 1000) << "listings wait for no backend";
         std::printf("%-16s backend failure after %.2f s; %d listings meanwhile, slowest %.3f s\n", row.mode, took,
                     listings, slowest);
         for (int i = 0; i < 100 && RunningFakes(service->pid()) > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -144,9 +144,12 @@ void Reconcile(ClientModel& model, const InventoryView& view, const std::vector<
     const LunHosts actual = found == view.end() ? LunHosts() : found->second;
     LunHosts after = model.luns;
     switch (pending.kind) {
-        case Pending::CreateLun:
-            for (const auto& lun : actual)
-                if (!model.luns.count(lun.first) && lun.second.empty()) after[lun.first];
+        case Pending::CreateLun:  // one new LUN at most, with no host
+            for (const auto& lun : actual) {
+                if (model.luns.count(lun.first) || !lun.second.empty()) continue;
+                after[lun.first];
+                break;
+            }
             break;
         case Pending::Map: after[pending.id].insert(pending.host); break;
         case Pending::Unmap: after[pending.id].erase(pending.host); break;
