@@ -33,9 +33,77 @@ InventoryStore::InventoryStore(const std::string& folder)
 
 InventoryStore::~InventoryStore() = default;
 
+struct InventoryStore::PendingWrite {
+    const Body* body;
+    ServiceStatus status;
+    std::exception_ptr error;
+    bool done = false;
+};
+
 ServiceStatus InventoryStore::Write(const Body& body) {
+    PendingWrite mine{&body, ServiceStatus(), nullptr};
+    std::unique_lock<std::mutex> lock(m_writeLock);
+    m_waiting.push_back(&mine);
+    while (!mine.done) {
+        if (m_writing) {
+            m_written.wait(lock);
+            continue;
+        }
+        // No write runs: this one writes every body waiting now, its own too.
+        std::vector<PendingWrite*> group;
+        group.swap(m_waiting);
+        m_writing = true;
+        lock.unlock();
+        WriteGroup(group);
+        lock.lock();
+        m_writing = false;
+        for (PendingWrite* write : group) write->done = true;
+        m_written.notify_all();
+    }
+    if (mine.error) std::rethrow_exception(mine.error);
+    return mine.status;
+}
+
+size_t InventoryStore::WaitingWrites() {
     std::lock_guard<std::mutex> lock(m_writeLock);
-    return InTransaction(*m_writer, "BEGIN IMMEDIATE", body);
+    return m_waiting.size();
+}
+
+void InventoryStore::WriteGroup(const std::vector<PendingWrite*>& group) {
+    SqliteDb& db = *m_writer;
+    if (group.size() == 1) {  // alone: the plain transaction
+        try {
+            group[0]->status = InTransaction(db, "BEGIN IMMEDIATE", *group[0]->body);
+            if (group[0]->status.ok()) ++m_commits;
+        } catch (...) {
+            group[0]->error = std::current_exception();
+        }
+        return;
+    }
+    bool anyOk = false;
+    try {
+        db.Exec("BEGIN IMMEDIATE");
+        InventoryQueries queries(db);
+        for (PendingWrite* write : group) {
+            db.Exec("SAVEPOINT one_write");
+            try {
+                write->status = (*write->body)(queries);
+            } catch (...) {
+                write->error = std::current_exception();
+            }
+            if (write->error || !write->status.ok()) db.Exec("ROLLBACK TO one_write");
+            db.Exec("RELEASE one_write");
+            anyOk = anyOk || (!write->error && write->status.ok());
+        }
+        db.Exec(anyOk ? "COMMIT" : "ROLLBACK");
+        if (anyOk) ++m_commits;
+    } catch (...) {
+        // BEGIN, a savepoint or the commit failed: nothing of the group stays.
+        if (!sqlite3_get_autocommit(db.handle())) sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        const std::exception_ptr failure = std::current_exception();
+        for (PendingWrite* write : group)
+            if (!write->error) write->error = failure;
+    }
 }
 
 ServiceStatus InventoryStore::Read(const Body& body) {

@@ -5,12 +5,22 @@
 // commit (synchronous=FULL in WAL mode) is durable when Write returns. Reads
 // run on connections of their own, each in one read transaction, so they
 // see one committed state and run alongside a write.
+//
+// Writes that arrive while another is being written and synced share the
+// next commit (group commit): the first of them runs every waiting body in
+// turn in one transaction, each body in a savepoint of its own (a failing
+// body rolls back only its own changes), and commits once; each Write then
+// returns its own body's status (or rethrows its own exception) after that
+// commit. A failed commit fails every body of the group.
 #pragma once
 
 #include "common/ServiceStatus.h"
 #include "inventory/InventoryFile.h"
 #include "inventory/InventoryQueries.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -38,13 +48,24 @@ public:
     ServiceStatus Read(const Body& body);
 
     const std::string& path() const { return m_paths.database; }
+    // Transactions committed so far (a group counts once), and the writes
+    // waiting now for the one being written.
+    long Commits() const { return m_commits.load(); }
+    size_t WaitingWrites();
 
 private:
+    struct PendingWrite;
+
+    void WriteGroup(const std::vector<PendingWrite*>& group);
     std::unique_ptr<SqliteDb> TakeReader();
     void ReturnReader(std::unique_ptr<SqliteDb> reader);
 
     InventoryPaths m_paths;
-    std::mutex m_writeLock;
+    std::mutex m_writeLock;  // guards the queue and who writes
+    std::condition_variable m_written;
+    std::vector<PendingWrite*> m_waiting;
+    bool m_writing = false;
+    std::atomic<long> m_commits{0};
     std::unique_ptr<SqliteDb> m_writer;
     std::mutex m_readersLock;
     std::vector<std::unique_ptr<SqliteDb>> m_readers;  // idle read connections
