@@ -1,6 +1,6 @@
 // One small exchange (MapHost) through the client and the framework, side by
 // side with a raw round trip of exactly the same bytes over the same kind of
-// socket (a unix stream socket to a peer thread of this process).
+// socket: a unix stream socket to a peer process, as a service is.
 //
 //   raw        RawClient -> MinimalPeer(Raw): write the request frame, read
 //              the answer frame; the peer reads and writes bytes only.
@@ -9,8 +9,8 @@
 //   listener   ZoScsiSrvClient::MapHost -> zo::ServiceListener with a handler
 //              that answers the canned answer (the framework's service side).
 //
-// BM_Exchange_SideBySide runs the three in turn in every iteration and
-// reports the medians and the ratios; the other benchmarks show each on its
+// BM_Exchange_SideBySide runs the three in turn, a block of each per
+// iteration, and reports the medians and the ratios; the other benchmarks show each on its
 // own and the codec steps that make up the difference.
 //
 //   bench_exchange --syscall-probe=N   runs N MapHost exchanges after a warm-up
@@ -18,6 +18,7 @@
 #include "support/Answers.h"
 #include "support/BenchFolder.h"
 #include "support/MinimalPeer.h"
+#include "support/PeerProcess.h"
 #include "support/RawClient.h"
 #include "support/SideBySide.h"
 
@@ -63,45 +64,48 @@ long MinorFaults() {
     return usage.ru_minflt;
 }
 
+// The folder of this run, made before the peer process starts.
+std::string g_folder;
+
+// In the peer process: the three peers, serving until the process ends.
+void ServePeers(const std::string& folder) {
+    auto* decode = new zobench::MinimalPeer(folder + "/decode.sock", zobench::MinimalPeer::Mode::Decode);
+    decode->SetAnswer(zobench::SuccessAnswer(W::kMapLun2Host));
+    decode->SetCaptureFile(folder + "/request.frame");
+    auto* raw = new zobench::MinimalPeer(folder + "/raw.sock", zobench::MinimalPeer::Mode::Raw);
+    std::string answer;
+    zobench::AppendMessageFrame(*zobench::SuccessAnswer(W::kMapLun2Host), answer);
+    raw->SetAnswerFrame(answer);
+    zo::ListenerOptions options;
+    options.endpoint = "unix:" + folder + "/listener.sock";
+    options.sessionId = "bench-session";
+    auto* listener = new zo::ServiceListener(
+        options, [](const CNMessageBase&, const zo::PeerInfo&) { return zobench::SuccessAnswer(W::kMapLun2Host); });
+    Check(listener->Start(), "listening");
+    std::thread([listener] { listener->Run(); }).detach();
+}
+
 struct Fixture {
-    zobench::BenchFolder folder{"zo-bench-exchange"};
-    zobench::MinimalPeer decodePeer{folder.path() + "/decode.sock", zobench::MinimalPeer::Mode::Decode};
-    zobench::MinimalPeer rawPeer{folder.path() + "/raw.sock", zobench::MinimalPeer::Mode::Raw};
-    std::unique_ptr<zo::ServiceListener> listener;
-    std::thread listenerThread;
     ZoScsiSrvClient minimalClient;
     ZoScsiSrvClient listenerClient;
     std::unique_ptr<zobench::RawClient> raw;
     std::string requestFrame;
 
     Fixture() {
-        decodePeer.SetAnswer(zobench::SuccessAnswer(W::kMapLun2Host));
-        zo::ListenerOptions options;
-        options.endpoint = "unix:" + folder.path() + "/listener.sock";
-        options.sessionId = "bench-session";
-        listener = std::make_unique<zo::ServiceListener>(
-            options, [](const CNMessageBase&, const zo::PeerInfo&) { return zobench::SuccessAnswer(W::kMapLun2Host); });
-        Check(listener->Start(), "listening");
-        listenerThread = std::thread([this] { listener->Run(); });
-
-        Check(zobench::AttachClient(minimalClient, decodePeer.Endpoint(), "benchclient"), "attaching to the minimal peer");
-        Check(zobench::AttachClient(listenerClient, listener->BoundEndpoint(), "benchclient"), "attaching to the listener");
+        Check(zobench::AttachClient(minimalClient, "unix:" + g_folder + "/decode.sock", "benchclient"),
+              "attaching to the minimal peer");
+        Check(zobench::AttachClient(listenerClient, "unix:" + g_folder + "/listener.sock", "benchclient"),
+              "attaching to the listener");
         Check(minimalClient.MapHost(Request()), "MapHost");
         // The raw side sends exactly the bytes the client sent and gets
-        // exactly the bytes the peer answered.
-        requestFrame = decodePeer.CapturedRequest();
-        rawPeer.SetAnswerFrame(decodePeer.CapturedAnswer());
-        raw = std::make_unique<zobench::RawClient>(rawPeer.SocketPath());
+        // exactly the bytes the peers answer.
+        requestFrame = zobench::WaitForFile(g_folder + "/request.frame");
+        raw = std::make_unique<zobench::RawClient>(g_folder + "/raw.sock");
         for (int i = 0; i < 200; ++i) {  // warm: buffers grown, pages touched
             raw->RoundTrip(requestFrame);
             Check(minimalClient.MapHost(Request()), "MapHost");
             Check(listenerClient.MapHost(Request()), "MapHost");
         }
-    }
-
-    ~Fixture() {
-        listener->Stop();
-        listenerThread.join();
     }
 };
 
@@ -110,31 +114,42 @@ Fixture& Shared() {
     return fixture;
 }
 
+// Each iteration runs a block of exchanges of each kind in turn: long enough
+// for each path to run warm, short enough that load on the machine moves all
+// three alike. The medians are over single exchanges.
+constexpr int kBlock = 64;
+
 void BM_Exchange_SideBySide(benchmark::State& state) {
     Fixture& f = Shared();
     Samples raw, minimal, listener;
     const long faultsBefore = MinorFaults();
     long exchanges = 0;
+    bool failed = false;
     for (auto _ : state) {
-        const double t0 = zobench::NowNs();
-        f.raw->RoundTrip(f.requestFrame);
-        const double t1 = zobench::NowNs();
-        CYbError a = f.minimalClient.MapHost(Request());
-        const double t2 = zobench::NowNs();
-        CYbError b = f.listenerClient.MapHost(Request());
-        const double t3 = zobench::NowNs();
-        if (a.IsError() || b.IsError()) state.SkipWithError("MapHost failed");
-        raw.Add(t1 - t0);
-        minimal.Add(t2 - t1);
-        listener.Add(t3 - t2);
-        exchanges += 2;
+        for (int i = 0; i < kBlock; ++i) {
+            const double t0 = zobench::NowNs();
+            f.raw->RoundTrip(f.requestFrame);
+            raw.Add(zobench::NowNs() - t0);
+        }
+        for (int i = 0; i < kBlock; ++i) {
+            const double t0 = zobench::NowNs();
+            failed |= f.minimalClient.MapHost(Request()).IsError();
+            minimal.Add(zobench::NowNs() - t0);
+        }
+        for (int i = 0; i < kBlock; ++i) {
+            const double t0 = zobench::NowNs();
+            failed |= f.listenerClient.MapHost(Request()).IsError();
+            listener.Add(zobench::NowNs() - t0);
+        }
+        exchanges += 2 * kBlock;
     }
+    if (failed) state.SkipWithError("MapHost failed");
     zobench::ReportSideBySide(state, "raw", raw, "minimal", minimal, "ratio_minimal");
     zobench::ReportSideBySide(state, "raw", raw, "listener", listener, "ratio_listener");
     state.counters["minflt_per_exchange"] =
         exchanges > 0 ? static_cast<double>(MinorFaults() - faultsBefore) / static_cast<double>(exchanges) : 0;
 }
-BENCHMARK(BM_Exchange_SideBySide)->UseRealTime();
+BENCHMARK(BM_Exchange_SideBySide)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_RawRoundTrip(benchmark::State& state) {
     Fixture& f = Shared();
@@ -202,6 +217,9 @@ int SyscallProbe(long count) {
 
 int main(int argc, char** argv) {
     zobench::SilenceLogging();
+    zobench::BenchFolder folder("zo-bench-exchange");
+    g_folder = folder.path();
+    zobench::PeerProcess peers([&] { ServePeers(folder.path()); });
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--syscall-probe=", 16) == 0) return SyscallProbe(std::atol(argv[i] + 16));
     benchmark::Initialize(&argc, argv);

@@ -3,7 +3,8 @@
 //   BM_Listing_ClientSideBySide/N   per iteration: a raw round trip of the
 //       listing's exact bytes (RawClient -> MinimalPeer(Raw)), then
 //       ZoScsiSrvClient::ListLuns against a peer that answers the same bytes
-//       (MinimalPeer(Decode), answer pre-encoded). The difference is the
+//       (MinimalPeer(Decode), answer pre-encoded); the peers run in a process
+//       of their own. The difference is the
 //       client's work: receive, decode, split, records. ns_per_line is it per
 //       line, logging off (level -2).
 //   BM_Split_SideBySide             the same lines split by a std::regex token
@@ -15,6 +16,7 @@
 #include "support/Answers.h"
 #include "support/BenchFolder.h"
 #include "support/MinimalPeer.h"
+#include "support/PeerProcess.h"
 #include "support/RawClient.h"
 #include "support/RealService.h"
 #include "support/SeedInventory.h"
@@ -57,47 +59,60 @@ long MinorFaults() {
     return usage.ru_minflt;
 }
 
-// A peer pair for one listing size: the decode peer answers the client with
-// the pre-encoded listing, the raw peer answers the raw client with it.
+// The folder of this run, made before the peer process starts.
+std::string g_folder;
+constexpr size_t kSizes[] = {10000, 100000};
+
+std::string SocketOf(const char* kind, size_t count) {
+    return g_folder + "/" + kind + std::to_string(count) + ".sock";
+}
+
+// In the peer process, for each listing size: a decode peer that answers the
+// client with the pre-encoded listing, and a raw peer that answers the raw
+// client with the same bytes.
+void ServePeers() {
+    for (size_t count : kSizes) {
+        std::string frame;
+        zobench::AppendMessageFrame(*zobench::ListingAnswer(zobench::ListingLines(count)), frame);
+        auto* decode = new zobench::MinimalPeer(SocketOf("decode", count), zobench::MinimalPeer::Mode::Decode);
+        decode->SetAnswerFrame(frame);
+        decode->SetCaptureFile(g_folder + "/request" + std::to_string(count) + ".frame");
+        auto* raw = new zobench::MinimalPeer(SocketOf("raw", count), zobench::MinimalPeer::Mode::Raw);
+        raw->SetAnswerFrame(frame);
+    }
+}
+
+// The client's side for one listing size.
 struct ListingPeers {
     std::vector<std::string> lines;
     size_t textBytes = 0;
     std::string answerFrame;
-    std::unique_ptr<zobench::MinimalPeer> decodePeer;
-    std::unique_ptr<zobench::MinimalPeer> rawPeer;
     ZoScsiSrvClient client;
     std::unique_ptr<zobench::RawClient> raw;
     std::string requestFrame;
 
-    ListingPeers(const std::string& folder, size_t count) : lines(zobench::ListingLines(count)) {
+    explicit ListingPeers(size_t count) : lines(zobench::ListingLines(count)) {
         for (const std::string& line : lines) textBytes += line.size() + 1;
         zobench::AppendMessageFrame(*zobench::ListingAnswer(lines), answerFrame);
-        const std::string tag = std::to_string(count);
-        decodePeer = std::make_unique<zobench::MinimalPeer>(folder + "/decode" + tag + ".sock",
-                                                            zobench::MinimalPeer::Mode::Decode);
-        decodePeer->SetAnswerFrame(answerFrame);
-        rawPeer = std::make_unique<zobench::MinimalPeer>(folder + "/raw" + tag + ".sock", zobench::MinimalPeer::Mode::Raw);
-        rawPeer->SetAnswerFrame(answerFrame);
-        Check(zobench::AttachClient(client, decodePeer->Endpoint(), "benchclient"), "attaching");
+        Check(zobench::AttachClient(client, "unix:" + SocketOf("decode", count), "benchclient"), "attaching");
         std::vector<LunInfo> luns;
         Check(client.ListLuns(luns, "", ""), "ListLuns");
         if (luns.size() != count) {
             std::fprintf(stderr, "the client read %zu of %zu records\n", luns.size(), count);
             std::exit(1);
         }
-        requestFrame = decodePeer->CapturedRequest();
-        raw = std::make_unique<zobench::RawClient>(rawPeer->SocketPath());
+        requestFrame = zobench::WaitForFile(g_folder + "/request" + std::to_string(count) + ".frame");
+        raw = std::make_unique<zobench::RawClient>(SocketOf("raw", count));
         raw->RoundTrip(requestFrame);
     }
 };
 
 struct ClientFixture {
-    zobench::BenchFolder folder{"zo-bench-listing"};
     std::map<size_t, std::unique_ptr<ListingPeers>> peers;
 
     ListingPeers& For(size_t count) {
         std::unique_ptr<ListingPeers>& slot = peers[count];
-        if (!slot) slot = std::make_unique<ListingPeers>(folder.path(), count);
+        if (!slot) slot = std::make_unique<ListingPeers>(count);
         return *slot;
     }
 };
@@ -240,6 +255,9 @@ BENCHMARK(BM_EndToEnd_SideBySide)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     zobench::SilenceLogging();
+    zobench::BenchFolder folder("zo-bench-listing");
+    g_folder = folder.path();
+    zobench::PeerProcess peers(ServePeers);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

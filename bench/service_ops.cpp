@@ -6,8 +6,17 @@
 //
 // Options: --clients C (default 1, each its own client and connection),
 // --ops N (mutations per client, default 400), --luns L (LUNs in the
-// inventory, default 10). scripts/bench-service.sh runs it beside a tgtadm
-// loop and at several client counts and inventory sizes.
+// inventory, default 10).
+//
+// With --versus V, one client runs the mutations against two instances in
+// turn, blocks of 20 on each: one with L LUNs, one with V; it prints both
+// medians and their ratio (V / L), so that a disk or machine whose speed
+// drifts moves both alike:
+//
+//   luns=L median_us=M versus_luns=V versus_median_us=W ratio=R
+//
+// scripts/bench-service.sh runs it beside a tgtadm loop, at several client
+// counts and at two inventory sizes.
 #include "support/BenchFolder.h"
 #include "support/RealService.h"
 #include "support/Samples.h"
@@ -31,6 +40,7 @@ struct Options {
     int clients = 1;
     int ops = 400;
     int luns = 10;
+    int versus = 0;
 };
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -40,6 +50,7 @@ bool Parse(int argc, char** argv, Options& options) {
         if (std::strcmp(argv[i], "--clients") == 0) options.clients = value;
         else if (std::strcmp(argv[i], "--ops") == 0) options.ops = value;
         else if (std::strcmp(argv[i], "--luns") == 0) options.luns = value;
+        else if (std::strcmp(argv[i], "--versus") == 0) options.versus = value;
         else return false;
     }
     return argc % 2 == 1;
@@ -55,22 +66,72 @@ double Percentile(std::vector<double> values, double fraction) {
     return values[at];
 }
 
+// The inventory of `luns` LUNs (targets of up to 10,000) for `clientName`.
+zobench::SeedPlan SeedFor(const zobench::RealService& service, const std::string& clientName, int luns) {
+    zobench::SeedPlan plan;
+    plan.hostsPerLun = 0;
+    plan.targets = (luns + kLunsPerTarget - 1) / kLunsPerTarget;
+    plan.lunsPerTarget = std::min(luns, kLunsPerTarget);
+    zobench::SeedInventory(service.StateFolder(clientName), plan);
+    return plan;
+}
+
+// One map or unmap (by `step`'s parity) of a LUN spread over the inventory;
+// returns its latency in nanoseconds, or a negative number when it failed.
+double Mutate(ZoScsiSrvClient& client, const zobench::SeedPlan& plan, const std::string& host, long long step,
+              int salt) {
+    const int luns = plan.targets * plan.lunsPerTarget;
+    const int index = static_cast<int>((step / 2 * 7919 + salt * 104729LL) % luns);
+    const ZoScsiSrvClientRequest::MapHostRequest request(
+        index % plan.lunsPerTarget + 1, zobench::SeedTargetName(plan, index / plan.lunsPerTarget), host,
+        ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
+    const double t0 = zobench::NowNs();
+    const bool failed = step % 2 == 0 ? client.MapHost(request).IsError() : client.UnmapHost(request).IsError();
+    const double t1 = zobench::NowNs();
+    return failed ? -1 : t1 - t0;
+}
+
+int Versus(const Options& options, zobench::RealService& service) {
+    const zobench::SeedPlan small = SeedFor(service, "benchsmall", options.luns);
+    const zobench::SeedPlan large = SeedFor(service, "benchlarge", options.versus);
+    ZoScsiSrvClient smallClient, largeClient;
+    if (service.Connect(smallClient, "benchsmall").IsError() || service.Connect(largeClient, "benchlarge").IsError()) {
+        std::fprintf(stderr, "cannot connect\n");
+        return 1;
+    }
+    constexpr int kBlock = 20;
+    zobench::Samples smallTimes, largeTimes;
+    for (long long done = 0; done < options.ops; done += kBlock) {
+        for (int i = 0; i < kBlock; ++i) {
+            const double a = Mutate(smallClient, small, "bench-host", done + i, 0);
+            if (a < 0) return 1;
+            smallTimes.Add(a);
+        }
+        for (int i = 0; i < kBlock; ++i) {
+            const double b = Mutate(largeClient, large, "bench-host", done + i, 0);
+            if (b < 0) return 1;
+            largeTimes.Add(b);
+        }
+    }
+    std::printf("luns=%d median_us=%.1f versus_luns=%d versus_median_us=%.1f ratio=%.3f\n",
+                small.targets * small.lunsPerTarget, smallTimes.Median() / 1e3, large.targets * large.lunsPerTarget,
+                largeTimes.Median() / 1e3, largeTimes.Median() / smallTimes.Median());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     if (!Parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: bench_service_ops [--clients C] [--ops N] [--luns L]\n");
+        std::fprintf(stderr, "usage: bench_service_ops [--clients C] [--ops N] [--luns L] [--versus V]\n");
         return 2;
     }
     zobench::SilenceLogging();
     zobench::BenchFolder folder("zo-bench-ops");
     zobench::RealService service(folder.path());
-    zobench::SeedPlan plan;
-    plan.hostsPerLun = 0;
-    plan.targets = (options.luns + kLunsPerTarget - 1) / kLunsPerTarget;
-    plan.lunsPerTarget = std::min(options.luns, kLunsPerTarget);
-    zobench::SeedInventory(service.StateFolder(kClientName), plan);
+    if (options.versus > 0) return Versus(options, service);
+    const zobench::SeedPlan plan = SeedFor(service, kClientName, options.luns);
     const int luns = plan.targets * plan.lunsPerTarget;
 
     std::vector<std::unique_ptr<ZoScsiSrvClient>> clients;
@@ -96,20 +157,11 @@ int main(int argc, char** argv) {
             mine.reserve(options.ops);
             ++ready;
             while (!go.load()) std::this_thread::yield();
-            for (int i = 0; i < options.ops; i += 2) {
-                // Spread over the whole inventory, so a large one is touched all over.
-                const int index = static_cast<int>((static_cast<long long>(i / 2) * 7919 + c * 104729) % luns);
-                const std::string target = zobench::SeedTargetName(plan, index / plan.lunsPerTarget);
-                const ZoScsiSrvClientRequest::MapHostRequest request(
-                    index % plan.lunsPerTarget + 1, target, host,
-                    ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
-                const double t0 = zobench::NowNs();
-                if (client.MapHost(request).IsError()) ++failures;
-                const double t1 = zobench::NowNs();
-                if (client.UnmapHost(request).IsError()) ++failures;
-                const double t2 = zobench::NowNs();
-                mine.push_back(t1 - t0);
-                mine.push_back(t2 - t1);
+            // Map then unmap, on LUNs spread over the whole inventory.
+            for (int i = 0; i < options.ops; ++i) {
+                const double latency = Mutate(client, plan, host, i, c);
+                if (latency < 0) ++failures;
+                else mine.push_back(latency);
             }
         });
     }

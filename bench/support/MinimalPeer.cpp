@@ -1,5 +1,7 @@
 #include "support/MinimalPeer.h"
 
+#include "support/PeerProcess.h"
+
 #include "CNSession.h"
 #include "ZoScsiSrvClient.h"
 #include "zo/FrameCodec.h"
@@ -160,6 +162,7 @@ void MinimalPeer::Serve(int fd) {
             m_capturedRequest.assign(frame, need);
             m_capturedAnswer = answer;
             m_captured = true;
+            if (!m_captureFile.empty()) WriteFileAtomically(m_captureFile, m_capturedRequest);
         }
         if (!SendAll(fd, answer)) return;
         begin += need;

@@ -45,6 +45,9 @@ public:
     // frame that answered it (both with their headers); empty until then.
     std::string CapturedRequest() const;
     std::string CapturedAnswer() const;
+    // Also writes the captured request frame to `path` (for a peer in another
+    // process than its benchmark). Set before use.
+    void SetCaptureFile(const std::string& path) { m_captureFile = path; }
 
 private:
     void AcceptLoop();
@@ -66,6 +69,7 @@ private:
     std::atomic<bool> m_captured{false};
     std::string m_capturedRequest;
     std::string m_capturedAnswer;
+    std::string m_captureFile;
 };
 
 // Appends the frame of `message` (length header and XML) to `out`.

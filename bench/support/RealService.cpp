@@ -21,8 +21,12 @@ RealService::RealService(const std::string& root) : m_root(root) {
     fs::create_directories(m_root + "/state");
     fs::permissions(m_root + "/run", fs::perms::owner_all);
     fs::permissions(m_root + "/state", fs::perms::owner_all);
+    // ZO_BENCH_SERVICE_PREFIX (e.g. "strace -f -c -o /tmp/service.txt")
+    // runs the service under another program, to look inside it.
+    const char* prefix = std::getenv("ZO_BENCH_SERVICE_PREFIX");
     std::ofstream(m_root + "/zo.conf", std::ios::trunc)
-        << "[OnDemandServices]\nZoScsiSrv = " << ZO_BENCH_ZOSCSISRV << "\nZoScsiSrv.idle_exit = 600\n";
+        << "[OnDemandServices]\nZoScsiSrv = " << (prefix && *prefix ? std::string(prefix) + " " : std::string())
+        << ZO_BENCH_ZOSCSISRV << "\nZoScsiSrv.idle_exit = 600\n";
     setenv("ZO_RUNTIME_DIR", (m_root + "/run").c_str(), 1);
     setenv("ZO_STATE_DIR", (m_root + "/state").c_str(), 1);
     setenv("ZO_CONFIG", (m_root + "/zo.conf").c_str(), 1);

@@ -1,7 +1,8 @@
 // A private zoscsisrv for a benchmark: its own runtime, state and
 // configuration folders under `root`, launched on demand by the library as a
 // host would (the registry entry names the built program). The environment of
-// this process is pointed at them.
+// this process is pointed at them. ZO_BENCH_SERVICE_PREFIX, when set, is put
+// in front of the program (a tracer or profiler and its arguments).
 #pragma once
 
 #include "CYbError.h"
