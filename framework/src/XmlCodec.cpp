@@ -464,7 +464,11 @@ private:
                     break;
                 case CNFieldKind::StringList:
                     if (!IsBlank(node.value())) return Error("unexpected text inside <l>");
-                    for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
+                    // Each item's node is given back once its string is made, so
+                    // that a long list's nodes and strings are not all held at
+                    // once (the parser frees a page of nodes when it empties).
+                    for (pugi::xml_node item = node.first_child(), next; item; item = next) {
+                        next = item.next_sibling();
                         if (item.type() != pugi::node_element) {
                             if (item.type() == pugi::node_pcdata && IsBlank(item.value())) continue;
                             return Error("unexpected text inside <l>");
@@ -476,6 +480,7 @@ private:
                         pugi::xml_attribute ix = item.attribute("x");
                         field.list.emplace_back();
                         if (!Text(item, ix && std::strcmp(ix.value(), "1") == 0, field.list.back())) return false;
+                        node.remove_child(item);
                     }
                     break;
                 case CNFieldKind::Object: {
