@@ -125,13 +125,20 @@ std::unique_ptr<CNMessageBase> Dispatcher::Handle(const CNMessageBase& message) 
 
 void Dispatcher::LimitAnswer(const Route& route, std::unique_ptr<CNMessageBase>& answer, size_t lines) {
     // Most answers are far below the bound: measure only when a cheap upper
-    // estimate (every byte escaped, a generous per-line overhead) is above it.
+    // estimate is above it. A line of plain printable ASCII without & < >
+    // goes out as it is, inside <e></e>; any other line is counted as if
+    // every byte were escaped, with a generous overhead.
     const CNField* output = nullptr;
     for (const CNField& field : answer->Fields())
         if (field.kind == CNFieldKind::StringList) output = &field;
+    auto plain = [](const std::string& line) {
+        for (const char c : line)
+            if (c < 0x20 || c > 0x7E || c == '&' || c == '<' || c == '>') return false;
+        return true;
+    };
     size_t estimate = 4096;
     if (output)
-        for (const std::string& line : output->list) estimate += 6 * line.size() + 64;
+        for (const std::string& line : output->list) estimate += plain(line) ? line.size() + 16 : 6 * line.size() + 64;
     if (estimate <= m_maxAnswerBytes) return;
     std::string encoded;
     zo::EncodeMessage(*answer, encoded);
