@@ -18,7 +18,11 @@ inline double NowNs() {
 class Samples {
 public:
     void Clear() { m_values.clear(); }
-    void Reserve(size_t count) { m_values.reserve(count); }
+    // Room for `count` samples, its pages touched now (not while measuring).
+    void Reserve(size_t count) {
+        m_values.assign(count, 0.0);
+        m_values.clear();
+    }
     void Add(double value) { m_values.push_back(value); }
     size_t Size() const { return m_values.size(); }
     // The median (the mean of the two middle values for an even count); 0 when empty.
