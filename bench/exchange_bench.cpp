@@ -31,6 +31,7 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +57,12 @@ void Check(const CYbError& error, const char* what) {
         std::fprintf(stderr, "%s failed: %s\n", what, error.ToString().c_str());
         std::exit(1);
     }
+}
+
+double ThreadCpuNs() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
 long MinorFaults() {
@@ -128,25 +135,40 @@ void BM_Exchange_SideBySide(benchmark::State& state) {
     const long faultsBefore = MinorFaults();
     long exchanges = 0;
     bool failed = false;
+    double rawCpu = 0, minimalCpu = 0, listenerCpu = 0;  // this thread's CPU time, per block
     for (auto _ : state) {
+        double c0 = ThreadCpuNs();
         for (int i = 0; i < kBlock; ++i) {
             const double t0 = zobench::NowNs();
             f.raw->RoundTrip(f.requestFrame);
             raw.Add(zobench::NowNs() - t0);
         }
+        double c1 = ThreadCpuNs();
+        rawCpu += c1 - c0;
         for (int i = 0; i < kBlock; ++i) {
             const double t0 = zobench::NowNs();
             failed |= f.minimalClient.MapHost(Request()).IsError();
             minimal.Add(zobench::NowNs() - t0);
         }
+        c0 = ThreadCpuNs();
+        minimalCpu += c0 - c1;
         for (int i = 0; i < kBlock; ++i) {
             const double t0 = zobench::NowNs();
             failed |= f.listenerClient.MapHost(Request()).IsError();
             listener.Add(zobench::NowNs() - t0);
         }
+        listenerCpu += ThreadCpuNs() - c0;
         exchanges += 2 * kBlock;
     }
     const long faults = MinorFaults() - faultsBefore;
+    const double perKind = static_cast<double>(state.iterations()) * kBlock * 1e3;
+    if (perKind > 0) {
+        // The client's own CPU time per exchange (user and system): what it
+        // spends, whatever the scheduler does with the waits.
+        state.counters["raw_cpu_us"] = rawCpu / perKind;
+        state.counters["minimal_cpu_us"] = minimalCpu / perKind;
+        state.counters["listener_cpu_us"] = listenerCpu / perKind;
+    }
     if (failed) state.SkipWithError("MapHost failed");
     zobench::ReportSideBySide(state, "raw", raw, "minimal", minimal, "ratio_minimal");
     zobench::ReportSideBySide(state, "raw", raw, "listener", listener, "ratio_listener");

@@ -4,6 +4,7 @@
 // real zoscsisrv in its own process, so its memory is not counted here.
 //
 //   BM_ClientObject       sizeof and heap bytes of a constructed client.
+//   BM_Exchange_Allocations  allocations of one small exchange.
 //   BM_IdleConnection     heap bytes a connected client holds while idle:
 //                         after Initialize, after a small exchange, and after
 //                         a 100,000-line listing.
@@ -109,6 +110,33 @@ void BM_IdleConnection(benchmark::State& state) {
     state.counters["after_100k_bytes"] = static_cast<double>(afterLarge);
 }
 BENCHMARK(BM_IdleConnection)->Iterations(3);
+
+// Heap allocations the client makes for one small exchange (a MapHost or an
+// UnmapHost that succeeds), and the heap bytes it holds afterwards beyond
+// what it held before.
+void BM_Exchange_Allocations(benchmark::State& state) {
+    Fixture& f = Shared();
+    ZoScsiSrvClient client;
+    Check(f.service.Connect(client, "memsmall"), "Initialize");
+    const ZoScsiSrvClientRequest::MapHostRequest request(1, "iqn.2024-01.test.bench:t00", "bench-host",
+                                                         ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
+    Check(client.MapHost(request), "MapHost");  // warm
+    Check(client.UnmapHost(request), "UnmapHost");
+    long long allocations = 0, retained = 0, exchanges = 0;
+    for (auto _ : state) {
+        const zobench::HeapCounts before = zobench::Heap();
+        const bool failed = client.MapHost(request).IsError() || client.UnmapHost(request).IsError();
+        const zobench::HeapCounts after = zobench::Heap();
+        if (failed) state.SkipWithError("MapHost or UnmapHost failed");
+        allocations += after.allocations - before.allocations;
+        retained = after.liveBytes - before.liveBytes;
+        exchanges += 2;
+    }
+    state.counters["allocations_per_exchange"] =
+        exchanges > 0 ? static_cast<double>(allocations) / static_cast<double>(exchanges) : 0;
+    state.counters["retained_bytes"] = static_cast<double>(retained);
+}
+BENCHMARK(BM_Exchange_Allocations)->Iterations(20)->UseRealTime();
 
 template <bool kRecords>
 void BM_Listing_Peak(benchmark::State& state) {

@@ -48,7 +48,7 @@ else
   # A private tgtd: a control port no other tgtd uses, a free loopback portal.
   control=""
   for _ in $(seq 1 50); do
-    candidate=$((30000 + RANDOM % 10000))
+    candidate=$((10000 + RANDOM % 20000))  # tgtd takes control ports below 32768
     [ -e "/var/run/tgtd/socket.$candidate" ] || { control=$candidate; break; }
   done
   portal=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
