@@ -30,15 +30,10 @@ namespace W = ZoScsiServer::Wire;
 namespace {
 
 std::string CreateTargetFrame(const std::string& name) {
-    ZoScsiServer::CreateTarget message;
-    CNMessageBase* header = message.getObjectAccessor(true, true, W::kHeaderObject.first, W::kHeaderObject.second,
-                                                      W::kCreateTarget.requestType, W::kHeaderObject.key, W::kGroup,
-                                                      W::kHeaderId);
-    header->setint64(1, 1, 1, W::kHeaderType, W::kHeaderValue.key);
-    header->setint64(3, 3, 0, W::kHeaderType, W::kHeaderOpCtxFlags.key);
-    header->setint64(2, 2, 1, W::kHeaderType, W::kHeaderFabric.key);
-    message.setstring(2, 2, name, W::kCreateTarget.requestType, W::kTargetName.key);
-    return FrameOf(message);
+    std::unique_ptr<CNMessageBase> message = ServiceRequest(W::kCreateTarget);
+    message->setstring(W::kTargetName.first, W::kTargetName.second, name, W::kCreateTarget.requestType,
+                       W::kTargetName.key);
+    return FrameOf(*message);
 }
 
 class AccessControl : public ::testing::Test {

@@ -56,16 +56,12 @@ std::string ManyFields(size_t count) {
 
 std::string ListTargetsFrame() {
     namespace W = ZoScsiServer::Wire;
-    ZoScsiServer::Ioctl message;
-    CNMessageBase* header = message.getObjectAccessor(true, true, W::kHeaderObject.first, W::kHeaderObject.second,
-                                                      W::kIoctl.requestType, W::kHeaderObject.key, W::kGroup,
-                                                      W::kHeaderId);
-    header->setint64(1, 1, 1, W::kHeaderType, W::kHeaderValue.key);
-    header->setint64(3, 3, 0, W::kHeaderType, W::kHeaderOpCtxFlags.key);
-    header->setint64(2, 2, 1, W::kHeaderType, W::kHeaderFabric.key);
-    message.setstring(2, 2, "lt", W::kIoctl.requestType, W::kIoctlCommand.key);
-    message.setstring(3, 6, "-h rel", W::kIoctl.requestType, W::kIoctlArguments.key);
-    return FrameOf(message);
+    std::unique_ptr<CNMessageBase> message = ServiceRequest(W::kIoctl);
+    message->setstring(W::kIoctlCommand.first, W::kIoctlCommand.second, "lt", W::kIoctl.requestType,
+                       W::kIoctlCommand.key);
+    message->setstring(W::kIoctlArguments.first, W::kIoctlArguments.second, "-h rel", W::kIoctl.requestType,
+                       W::kIoctlArguments.key);
+    return FrameOf(*message);
 }
 
 std::vector<HostileCase> Cases() {
@@ -236,9 +232,10 @@ TEST_F(HostileInput, MemoryStaysBoundedHoweverOftenItIsFed) {
 TEST_F(HostileInput, ManyLargestRequestsAtOnceCostBoundedMemory) {
     constexpr int kPeers = 64;
     namespace W = ZoScsiServer::Wire;
-    ZoScsiServer::CreateTarget message;
-    message.setstring(2, 2, std::string(kRequestLimit - 400, 'a'), W::kCreateTarget.requestType, W::kTargetName.key);
-    const std::string frame = FrameOf(message);
+    std::unique_ptr<CNMessageBase> message = ServiceRequest(W::kCreateTarget);
+    message->setstring(W::kTargetName.first, W::kTargetName.second, std::string(kRequestLimit - 400, 'a'),
+                       W::kCreateTarget.requestType, W::kTargetName.key);
+    const std::string frame = FrameOf(*message);
     ASSERT_LE(frame.size() - 4, kRequestLimit);
     std::vector<std::unique_ptr<RawPeer>> peers;
     for (int i = 0; i < kPeers; ++i) {

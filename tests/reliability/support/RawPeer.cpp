@@ -122,6 +122,19 @@ std::string FrameOf(const CNMessageBase& message) {
     return out;
 }
 
+std::unique_ptr<CNMessageBase> ServiceRequest(const ZoScsiServer::Wire::Message& def) {
+    namespace W = ZoScsiServer::Wire;
+    auto message = std::make_unique<CNMessageBase>(W::kGroup, def.id);
+    CNMessageBase* header = message->getObjectAccessor(true, true, W::kHeaderObject.first, W::kHeaderObject.second,
+                                                       def.requestType, W::kHeaderObject.key, W::kGroup, W::kHeaderId);
+    header->setint64(W::kHeaderValue.first, W::kHeaderValue.second, 1, W::kHeaderType, W::kHeaderValue.key);
+    header->setint64(W::kHeaderOpCtxFlags.first, W::kHeaderOpCtxFlags.second, 0, W::kHeaderType,
+                     W::kHeaderOpCtxFlags.key);
+    header->setint64(W::kHeaderFabric.first, W::kHeaderFabric.second, ZoScsiServer::ISCSI, W::kHeaderType,
+                     W::kHeaderFabric.key);
+    return message;
+}
+
 std::unique_ptr<CNMessageBase> SessionRequest(const std::string& session) {
     auto request = std::make_unique<CNSession::ValidateODSSessionReq>();
     request->setstring(1, 1, session, S::kValidateReqType, S::kValidateReqSessionId);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CNMessageBase.h"
+#include "ZoScsiServer.h"
 
 #include <memory>
 #include <string>
@@ -41,6 +42,10 @@ private:
 std::string RawFrame(uint32_t length, const std::string& payload);
 std::string FrameOf(const CNMessageBase& message);
 std::string EncodedOf(const CNMessageBase& message);
+
+// A service request of `def` (ZoScsiServer::Wire) with the header every
+// client writes (value 1, fabric iSCSI, no flags); the caller adds the rest.
+std::unique_ptr<CNMessageBase> ServiceRequest(const ZoScsiServer::Wire::Message& def);
 
 // The session validation request a client sends first.
 std::unique_ptr<CNMessageBase> SessionRequest(const std::string& session);
