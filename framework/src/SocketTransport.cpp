@@ -15,7 +15,9 @@ namespace zo {
 
 namespace {
 // The payload grows as bytes arrive, so an announced length costs memory only
-// once the peer has actually sent that much.
+// once the peer has actually sent that much: by 64 KiB at first, then by as
+// much as has arrived (never more than twice what the peer sent, and few
+// reads for a large frame).
 constexpr size_t kReadChunk = 64u << 10;
 // Holds a small frame whole: answers and requests are a few hundred bytes.
 constexpr size_t kReadAheadBytes = 4096;
@@ -210,7 +212,7 @@ IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline
     }
     while (payload.size() < length) {
         const size_t before = payload.size();
-        const size_t chunk = std::min(length - before, kReadChunk);
+        const size_t chunk = std::min(length - before, std::max(before, kReadChunk));
         payload.resize(before + chunk);
         size_t got = 0;
         status = ReadExact(&payload[before], chunk, got, deadline, error);
