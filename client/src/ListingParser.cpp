@@ -15,6 +15,19 @@ constexpr const char* kParseListLunOutput =
 
 constexpr size_t kListingFields = 4;
 
+// The common case of a time without the library call: 1 to 19 digits from
+// the first character, which cannot overflow and read the same as std::stoull
+// reads them (up to the first other character). False for anything else.
+bool ReadShortNumber(std::string_view text, int64_t& time) {
+    size_t digits = 0;
+    uint64_t value = 0;
+    while (digits < text.size() && digits < 20 && text[digits] >= '0' && text[digits] <= '9')
+        value = value * 10 + static_cast<uint64_t>(text[digits++] - '0');
+    if (digits == 0 || digits == 20) return false;
+    time = static_cast<int64_t>(value);
+    return true;
+}
+
 }  // namespace
 
 size_t SplitListingLine(std::string_view line, std::string_view* fields, size_t capacity) {
@@ -40,17 +53,7 @@ size_t SplitListingLine(std::string_view line, std::string_view* fields, size_t 
 }
 
 bool strEpochToTime(const std::string& text, int64_t& time) {
-    // The common case without the library call: up to 19 digits from the
-    // first character, which cannot overflow and read the same as std::stoull
-    // reads them (up to the first other character). Anything else goes to it.
-    size_t digits = 0;
-    uint64_t value = 0;
-    while (digits < text.size() && digits < 20 && text[digits] >= '0' && text[digits] <= '9')
-        value = value * 10 + static_cast<uint64_t>(text[digits++] - '0');
-    if (digits > 0 && digits < 20) {
-        time = static_cast<int64_t>(value);
-        return true;
-    }
+    if (ReadShortNumber(text, time)) return true;
     try {
         time = static_cast<int64_t>(std::stoull(text, nullptr, 10));
         return true;
@@ -60,6 +63,11 @@ bool strEpochToTime(const std::string& text, int64_t& time) {
 }
 
 namespace {
+
+// strEpochToTime of a field, without making a string in the common case.
+bool EpochOfField(std::string_view field, int64_t& time) {
+    return ReadShortNumber(field, time) || strEpochToTime(std::string(field), time);
+}
 
 // Makes record `used` of `luns` from `line` and returns true, or logs why the
 // line gives none. Records already in `luns` are written over, so that their
@@ -73,7 +81,7 @@ bool ParseLine(const std::string& line, std::vector<ZoScsiSrvClient::LunInfo>& l
         return false;
     }
     int64_t time = 0;
-    if (!strEpochToTime(std::string(fields[3]), time))
+    if (!EpochOfField(fields[3], time))
         g_ptrLogWriter->Write(-1, kParseListLunOutput, __LINE__, 0, 0, "Incorrect LUN creation epoch time [%s]",
                               line.c_str());
     const std::string_view host = fields[1] == "-" ? std::string_view() : fields[1];
