@@ -30,6 +30,7 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +52,12 @@ void Check(const CYbError& error, const char* what) {
         std::fprintf(stderr, "%s failed: %s\n", what, error.ToString().c_str());
         std::exit(1);
     }
+}
+
+double ThreadCpuNs() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
 long MinorFaults() {
@@ -124,21 +131,30 @@ ClientFixture& Clients() {
 
 void BM_Listing_ClientSideBySide(benchmark::State& state) {
     ListingPeers& p = Clients().For(static_cast<size_t>(state.range(0)));
-    Samples raw, client;
+    Samples raw, client, rawCpu, clientCpu;
     std::vector<LunInfo> luns;
     const long faultsBefore = MinorFaults();
     for (auto _ : state) {
+        const double c0 = ThreadCpuNs();
         const double t0 = zobench::NowNs();
         p.raw->RoundTrip(p.requestFrame);
         const double t1 = zobench::NowNs();
+        const double c1 = ThreadCpuNs();
         if (p.client.ListLuns(luns, "", "").IsError()) state.SkipWithError("ListLuns failed");
         const double t2 = zobench::NowNs();
+        const double c2 = ThreadCpuNs();
         raw.Add(t1 - t0);
         client.Add(t2 - t1);
+        rawCpu.Add(c1 - c0);
+        clientCpu.Add(c2 - c1);
     }
     zobench::ReportSideBySide(state, "raw", raw, "client", client);
     const double lines = static_cast<double>(p.lines.size());
+    // The client's work per line: beyond the raw round trip of the same
+    // bytes, in elapsed time and in this thread's CPU time (which the
+    // scheduler's choices do not move).
     state.counters["client_ns_per_line"] = (client.Median() - raw.Median()) / lines;
+    state.counters["client_cpu_ns_per_line"] = (clientCpu.Median() - rawCpu.Median()) / lines;
     state.counters["text_MB"] = static_cast<double>(p.textBytes) / 1e6;
     state.counters["minflt_per_call"] =
         static_cast<double>(MinorFaults() - faultsBefore) / static_cast<double>(state.iterations());
