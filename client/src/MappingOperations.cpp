@@ -16,16 +16,17 @@ void WriteMappingFields(CNMessageBase& message, unsigned long typeKey,
     SetString(message, typeKey, W::kMapHost, request.hostName);
 }
 
-}  // namespace
-
-CYbError ZoScsiSrvClient::MapHost(const ZoScsiSrvClientRequest::MapHostRequest& request) {
-    const Operation& op = kMapHost;
+// The whole of MapHost and UnmapHost: the two differ only in their row of the
+// operation table and their message class.
+template <class Message, class ExchangeStep>
+CYbError RunMapping(const Operation& op, const ZoScsiSrvClientRequest::MapHostRequest& request,
+                    ExchangeStep exchange) {
     const auto tracer = StartTracer(op.function, __LINE__);
-    ZoScsiServer::MapLun2Host message;
+    Message message;
     WriteMappingFields(message, op.message.requestType, request);
 
     Reply reply;
-    CYbError error = Exchange(op, message, reply);
+    CYbError error = exchange(op, message, reply);
     if (error.IsError()) return error;
     if (reply.errorNumber != 0)
         return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, request.lunId,
@@ -35,21 +36,16 @@ CYbError ZoScsiSrvClient::MapHost(const ZoScsiSrvClientRequest::MapHostRequest& 
     return CYbError::Success();
 }
 
-CYbError ZoScsiSrvClient::UnmapHost(const UnmapHostRequest& request) {
-    const Operation& op = kUnmapHost;
-    const auto tracer = StartTracer(op.function, __LINE__);
-    ZoScsiServer::UnMapLun2Host message;
-    WriteMappingFields(message, op.message.requestType, request);
+}  // namespace
 
-    Reply reply;
-    CYbError error = Exchange(op, message, reply);
-    if (error.IsError()) return error;
-    if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, request.lunId,
-                                       request.hostName.c_str(), request.targetName.c_str(), reply.errorNumber,
-                                       reply.errorText.c_str());
-    ZO_CLIENT_LOG(1, op.function, op.success, request.lunId, request.hostName.c_str(), request.targetName.c_str());
-    return CYbError::Success();
+CYbError ZoScsiSrvClient::MapHost(const ZoScsiSrvClientRequest::MapHostRequest& request) {
+    return RunMapping<ZoScsiServer::MapLun2Host>(
+        kMapHost, request, [this](const Operation& op, CNMessageBase& m, Reply& r) { return Exchange(op, m, r); });
+}
+
+CYbError ZoScsiSrvClient::UnmapHost(const UnmapHostRequest& request) {
+    return RunMapping<ZoScsiServer::UnMapLun2Host>(
+        kUnmapHost, request, [this](const Operation& op, CNMessageBase& m, Reply& r) { return Exchange(op, m, r); });
 }
 
 // Both inner requests carry the library's header, not the caller's. A failed
