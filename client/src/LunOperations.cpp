@@ -37,6 +37,30 @@ std::string ResponseLunName(const Reply& reply, const Operation& op) {
                                     W::kCreateLunName.key);
 }
 
+// The whole of CloseLun and DeleteLun. They send equal messages; what tells
+// them apart is the header the caller supplies, whose flags the close writes
+// to the log (`logsFlags`) before the rest of the message is written.
+template <class Request, class ExchangeStep>
+CYbError RunLunRemoval(const Operation& op, const Request& request, bool logsFlags, ExchangeStep exchange) {
+    const auto tracer = StartTracer(op.function, __LINE__);
+    ZoScsiServer::DeleteLun message;
+    WriteHeader(message, op.message.requestType, request.header);
+    if (logsFlags)
+        ZO_CLIENT_LOG(0, op.function, "Delete LUN Op Ctx Flags: [%lld]",
+                      HeaderObject(message, op.message.requestType, false)
+                          ->getint64(W::kHeaderOpCtxFlags.first, W::kHeaderType, W::kHeaderOpCtxFlags.key));
+    WriteDeleteLunFields(message, op.message.requestType, request.targetName, request.lunId);
+
+    Reply reply;
+    CYbError error = exchange(op, message, reply);
+    if (error.IsError()) return error;
+    if (reply.errorNumber != 0)
+        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, request.lunId,
+                                       request.targetName.c_str(), reply.errorNumber, reply.errorText.c_str());
+    ZO_CLIENT_LOG(1, op.function, op.success, request.lunId, request.targetName.c_str());
+    return CYbError::Success();
+}
+
 }  // namespace
 
 CYbError ZoScsiSrvClient::CreateLun(ZoScsiSrvClientRequest::CreateLunRequest& request, std::string& lunName,
@@ -81,41 +105,12 @@ CYbError ZoScsiSrvClient::OpenLun(const ZoScsiSrvClientRequest::OpenLunRequest& 
     return CYbError::Success();
 }
 
-// Close and delete send equal messages; what tells them apart is the header
-// the caller supplies, whose flags the close writes to the log.
 CYbError ZoScsiSrvClient::CloseLun(const ZoScsiSrvClientRequest::CloseLunRequest& request) {
-    const Operation& op = kCloseLun;
-    const auto tracer = StartTracer(op.function, __LINE__);
-    ZoScsiServer::DeleteLun message;
-    WriteHeader(message, op.message.requestType, request.header);
-    ZO_CLIENT_LOG(0, op.function, "Delete LUN Op Ctx Flags: [%lld]",
-                  HeaderObject(message, op.message.requestType, false)
-                      ->getint64(W::kHeaderOpCtxFlags.first, W::kHeaderType, W::kHeaderOpCtxFlags.key));
-    WriteDeleteLunFields(message, op.message.requestType, request.targetName, request.lunId);
-
-    Reply reply;
-    CYbError error = Exchange(op, message, reply);
-    if (error.IsError()) return error;
-    if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, request.lunId,
-                                       request.targetName.c_str(), reply.errorNumber, reply.errorText.c_str());
-    ZO_CLIENT_LOG(1, op.function, op.success, request.lunId, request.targetName.c_str());
-    return CYbError::Success();
+    return RunLunRemoval(kCloseLun, request, true,
+                         [this](const Operation& op, CNMessageBase& m, Reply& r) { return Exchange(op, m, r); });
 }
 
 CYbError ZoScsiSrvClient::DeleteLun(const ZoScsiSrvClientRequest::DeleteLunRequest& request) {
-    const Operation& op = kDeleteLun;
-    const auto tracer = StartTracer(op.function, __LINE__);
-    ZoScsiServer::DeleteLun message;
-    WriteHeader(message, op.message.requestType, request.header);
-    WriteDeleteLunFields(message, op.message.requestType, request.targetName, request.lunId);
-
-    Reply reply;
-    CYbError error = Exchange(op, message, reply);
-    if (error.IsError()) return error;
-    if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, request.lunId,
-                                       request.targetName.c_str(), reply.errorNumber, reply.errorText.c_str());
-    ZO_CLIENT_LOG(1, op.function, op.success, request.lunId, request.targetName.c_str());
-    return CYbError::Success();
+    return RunLunRemoval(kDeleteLun, request, false,
+                         [this](const Operation& op, CNMessageBase& m, Reply& r) { return Exchange(op, m, r); });
 }
