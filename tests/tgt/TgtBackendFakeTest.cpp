@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
+
 using namespace zoscsi;
 using namespace zoscsi::tgt;
 
@@ -141,11 +143,33 @@ TEST_F(TgtBackendFake, ALunWhoseDataIsGoneIsNeverExportedBlank) {
     EXPECT_NE(::access(File("t1", 1).c_str(), F_OK), 0);
 }
 
+// The file goes once the deletion is settled: the next start (or deletion)
+// after the inventory committed it.
 TEST_F(TgtBackendFake, DeleteLunRemovesItsFileAndEmptyFolder) {
     auto backend = Make();
     ASSERT_TRUE(backend->Start(1, {}).ok);
     ASSERT_TRUE(backend->CreateLun(Lun("t1", 1)).ok);
     ASSERT_TRUE(backend->DeleteLun(Lun("t1", 1)).ok);
     EXPECT_NE(::access(File("t1", 1).c_str(), F_OK), 0);
+    ASSERT_TRUE(backend->Start(1, {}).ok);
+    EXPECT_NE(::access((File("t1", 1) + ".deleted").c_str(), F_OK), 0);
     EXPECT_NE(::access((data / "luns/t1").c_str(), F_OK), 0);
+}
+
+// A kill between the backend's part of a deletion and the inventory's commit
+// keeps the LUN's record: the next start gives it its data back.
+TEST_F(TgtBackendFake, ADeletionThatNeverCommittedKeepsTheData) {
+    auto backend = Make();
+    ASSERT_TRUE(backend->Start(1, {}).ok);
+    ASSERT_TRUE(backend->CreateLun(Lun("t1", 1)).ok);
+    { std::ofstream(File("t1", 1), std::ios::in | std::ios::out | std::ios::binary) << "precious"; }
+    ASSERT_TRUE(backend->DeleteLun(Lun("t1", 1)).ok);
+    InventorySnapshot stillThere;
+    stillThere.luns.push_back(Lun("t1", 1));
+    auto restarted = Make();
+    ASSERT_TRUE(restarted->Start(1, stillThere).ok);
+    std::ifstream back(File("t1", 1), std::ios::binary);
+    std::string head(8, '\0');
+    back.read(&head[0], 8);
+    EXPECT_EQ(head, "precious");
 }

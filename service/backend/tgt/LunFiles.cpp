@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +78,46 @@ bool RemoveBackingFile(const std::string& path, std::string& error) {
     SyncFolder(Folder(path));
     RemoveFolderIfEmpty(Folder(path));
     return true;
+}
+
+namespace {
+constexpr const char kRetired[] = ".deleted";
+}  // namespace
+
+bool RetireBackingFile(const std::string& path, std::string& error) {
+    if (::rename(path.c_str(), (path + kRetired).c_str()) != 0 && errno != ENOENT)
+        return Fail(error, "cannot remove " + path);
+    SyncFolder(Folder(path));
+    return true;
+}
+
+void SettleRetiredFile(const std::string& livePath, bool keep) {
+    const std::string retired = livePath + kRetired;
+    if (keep && !BackingFileExists(livePath) && ::rename(retired.c_str(), livePath.c_str()) == 0) {
+        SyncFolder(Folder(livePath));
+        return;
+    }
+    std::string ignored;
+    (void)RemoveBackingFile(retired, ignored);
+}
+
+std::vector<std::string> RetiredFiles(const std::string& lunDir) {
+    std::vector<std::string> live;
+    const size_t suffix = sizeof kRetired - 1;
+    DIR* targets = ::opendir(lunDir.c_str());
+    while (dirent* target = targets ? ::readdir(targets) : nullptr) {
+        if (target->d_name[0] == '.') continue;
+        const std::string folder = lunDir + "/" + target->d_name;
+        DIR* files = ::opendir(folder.c_str());
+        while (dirent* file = files ? ::readdir(files) : nullptr) {
+            const std::string name = file->d_name;
+            if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kRetired) == 0)
+                live.push_back(folder + "/" + name.substr(0, name.size() - suffix));
+        }
+        if (files) ::closedir(files);
+    }
+    if (targets) ::closedir(targets);
+    return live;
 }
 
 void RemoveFolderIfEmpty(const std::string& folder) {

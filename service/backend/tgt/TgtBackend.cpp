@@ -50,6 +50,7 @@ public:
     }
 
     BackendStatus DeleteTarget(const TargetRecord& target) override {
+        SettleRetired(m_mirror, {});  // its LUNs' files, so that the folder can go too
         BackendStatus status = Change(WithoutTarget(m_mirror, target.name));
         if (status.ok) RemoveFolderIfEmpty(m_names.lunDir + "/" + target.name);
         return status;
@@ -71,12 +72,22 @@ public:
 
     BackendStatus CloseLun(const LunRecord& lun) override { return Change(WithLun(m_mirror, lun)); }
 
+    // The file is only retired here: the inventory commits the deletion
+    // after this returns, and a kill before that keeps the record, so it must
+    // keep the data too. Retired files are settled by the next deletion (the
+    // transaction before it has ended by then, and a rollback has brought
+    // the mirror back) and by every start.
     BackendStatus DeleteLun(const LunRecord& lun) override {
+        SettleRetired(m_mirror, {});
         const InventorySnapshot before = m_mirror;
         BackendStatus status = Change(WithoutLun(m_mirror, lun.target, lun.id));
         if (!status.ok) return status;
         std::string error;
-        if (RemoveBackingFile(LunPath(m_names, lun.target, lun.id), error)) return status;
+        const std::string path = LunPath(m_names, lun.target, lun.id);
+        if (RetireBackingFile(path, error)) {
+            m_retired.push_back(path);
+            return status;
+        }
         const BackendStatus back = Change(before);
         return BackendStatus::Fail(error + (back.ok ? "" : "; and it stays unexported: " + back.text));
     }
@@ -136,7 +147,21 @@ private:
         return ApplyPlan(m_adm, PlanChanges(m_names, actual, layout), stopAtFirst);
     }
 
+    // Puts back the retired files whose LUN `committed` still holds and
+    // removes the others: those this process retired and those in `found`.
+    void SettleRetired(const InventorySnapshot& committed, const std::vector<std::string>& found) {
+        std::vector<std::string> retired = found;
+        retired.insert(retired.end(), m_retired.begin(), m_retired.end());
+        m_retired.clear();
+        for (const std::string& path : retired) {
+            bool keep = false;
+            for (const LunRecord& lun : committed.luns) keep = keep || LunPath(m_names, lun.target, lun.id) == path;
+            SettleRetiredFile(path, keep);
+        }
+    }
+
     BackendStatus BringInLine(const InventorySnapshot& inventory, bool reportProblems) {
+        SettleRetired(inventory, RetiredFiles(m_names.lunDir));
         m_daemon.Recheck();  // start and reload always look at tgtd afresh
         const BackendStatus up = m_daemon.Ensure();
         if (!up.ok) return up;
@@ -179,6 +204,7 @@ private:
     TgtAdm m_adm;
     TgtDaemon m_daemon;
     InventorySnapshot m_mirror;
+    std::vector<std::string> m_retired;  // live paths of the files retired since the last settling
 };
 
 }  // namespace
