@@ -3,6 +3,7 @@
 # through scripts/test.sh). Each step can be sized or skipped:
 #   ZO_STRESS_KILLS        SIGKILLs under load             (default 2000; CI 200)
 #   ZO_STRESS_KILL_CLIENTS clients during the kills        (default 6; CI 3)
+#   ZO_STRESS_TGT_KILLS    kills with a real tgtd (root)   (default 400; CI 40)
 #   ZO_STRESS_CLIENTS      clients at once                 (default 16)
 #   ZO_STRESS_OPERATIONS   operations per client           (default 2000; CI 1000)
 #   ZO_STRESS_NAMES        random names for the validators (default 2000000; CI 100000)
@@ -17,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${ZO_JOBS:-$(nproc)}
 tests="HostileInputTest SlowClientsTest AccessControlTest CrashConsistencyTest InventoryDamageTest
-       ManyClientsTest NamePropertyTest TgtBackendTest"
+       ManyClientsTest NamePropertyTest TgtBackendTest TgtCrashTest"
 targets=$(for t in $tests; do printf 'reliability_%s ' "$t"; done)
 
 step() { printf '\n==== %s\n' "$*"; }
@@ -31,6 +32,9 @@ bin=build-rel/tests/reliability
 step "crash consistency: ${ZO_STRESS_KILLS:-2000} kills"
 ZO_RELIABILITY_KILLS=${ZO_STRESS_KILLS:-2000} ZO_RELIABILITY_KILL_CLIENTS=${ZO_STRESS_KILL_CLIENTS:-6} \
   "$bin/reliability_CrashConsistencyTest"
+
+step "crash consistency with a real tgtd: ${ZO_STRESS_TGT_KILLS:-400} kills (skips itself without root or tgt)"
+ZO_RELIABILITY_TGT_KILLS=${ZO_STRESS_TGT_KILLS:-400} "$bin/reliability_TgtCrashTest"
 
 step "many clients: ${ZO_STRESS_CLIENTS:-16} x ${ZO_STRESS_OPERATIONS:-2000}"
 ZO_RELIABILITY_CLIENTS=${ZO_STRESS_CLIENTS:-16} ZO_RELIABILITY_OPERATIONS=${ZO_STRESS_OPERATIONS:-2000} \
