@@ -54,16 +54,6 @@ std::string ManyFields(size_t count) {
     return Document(body);
 }
 
-std::string ListTargetsFrame() {
-    namespace W = ZoScsiServer::Wire;
-    std::unique_ptr<CNMessageBase> message = ServiceRequest(W::kIoctl);
-    message->setstring(W::kIoctlCommand.first, W::kIoctlCommand.second, "lt", W::kIoctl.requestType,
-                       W::kIoctlCommand.key);
-    message->setstring(W::kIoctlArguments.first, W::kIoctlArguments.second, "-h rel", W::kIoctl.requestType,
-                       W::kIoctlArguments.key);
-    return FrameOf(*message);
-}
-
 std::vector<HostileCase> Cases() {
     const std::string entityBomb = "<!DOCTYPE msg [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">"
                                    "<!ENTITY c \"&b;&b;&b;&b;&b;&b;\">]>" +
@@ -76,7 +66,7 @@ std::vector<HostileCase> Cases() {
         {"truncated header", std::string("\0\0", 2), nullptr, true},
         {"end of stream mid-body", RawFrame(200, "<msg v=\"1\" g=\"75\""), nullptr, true},
         {"trailing garbage in the payload", Framed(Document("") + "garbage"), "text outside the root"},
-        {"garbage after a frame", ListTargetsFrame() + "garbage!", "exceeds the limit", false, true},
+        {"garbage after a frame", FrameOf(*IoctlRequest("lt", "-h rel")) + "garbage!", "exceeds the limit", false, true},
         {"invalid UTF-8", Framed(Document("<s t=\"1\" k=\"1\">a\xC3\x28\xFF</s>")), "invalid UTF-8"},
         {"raw NUL byte in a name", Framed(Document(std::string("<s t=\"1\" k=\"1\">a\0b</s>", 22))), "NUL byte"},
         {"raw control character in a name", Framed(Document("<s t=\"1\" k=\"1\">a\x1b[2J</s>")), "control character"},

@@ -107,6 +107,40 @@ TEST(SlowClients, TwoHundredIdleConnectionsAndATrickleDoNotHoldUpANormalClient) 
     }
 }
 
+TEST(SlowClients, AClientThatNeverReadsItsAnswersIsDroppedAndOthersAreServed) {
+    auto service = Started({{"FrameDeadlineSeconds", "2"}});
+    {
+        std::string error;
+        std::unique_ptr<ZoScsiSrvClient> filler = Attach(error);
+        ASSERT_NE(filler, nullptr) << error;
+        for (int i = 0; i < 100; ++i)
+            ASSERT_EQ(Classify(filler->AddTarget(TargetRequest("filler-target-" + std::to_string(i)))).kind,
+                      Outcome::Done);
+    }
+    auto deaf = Validated(*service);
+    ASSERT_NE(deaf, nullptr);
+    const std::string listing = FrameOf(*IoctlRequest("lt", "-h rel"));
+    std::atomic<bool> dropped{false};
+    const auto start = Clock::now();
+    std::thread flood([&] {
+        // Requests without end, answers never read: the service's answers back
+        // up until one cannot leave within the deadline.
+        while (Since(start) < 30) {
+            if (!deaf->Send(listing)) {
+                dropped = true;
+                return;
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    NormalClientIsServed("beside-the-deaf-one", kPrompt);
+    flood.join();
+    EXPECT_TRUE(dropped) << "the connection that never reads was kept";
+    EXPECT_LT(Since(start), 15.0);
+    EXPECT_TRUE(service->Running());
+    NormalClientIsServed("afterwards", kPrompt);
+}
+
 TEST(SlowClients, ConnectionsBeyondTheCapAreClosedUnservedUntilOneEnds) {
     auto service = Started({{"MaxConnections", "8"}});
     std::vector<std::unique_ptr<RawPeer>> held;

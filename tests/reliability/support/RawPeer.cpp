@@ -135,6 +135,16 @@ std::unique_ptr<CNMessageBase> ServiceRequest(const ZoScsiServer::Wire::Message&
     return message;
 }
 
+std::unique_ptr<CNMessageBase> IoctlRequest(const std::string& word, const std::string& arguments) {
+    namespace W = ZoScsiServer::Wire;
+    std::unique_ptr<CNMessageBase> message = ServiceRequest(W::kIoctl);
+    message->setstring(W::kIoctlCommand.first, W::kIoctlCommand.second, word, W::kIoctl.requestType,
+                       W::kIoctlCommand.key);
+    message->setstring(W::kIoctlArguments.first, W::kIoctlArguments.second, arguments, W::kIoctl.requestType,
+                       W::kIoctlArguments.key);
+    return message;
+}
+
 std::unique_ptr<CNMessageBase> SessionRequest(const std::string& session) {
     auto request = std::make_unique<CNSession::ValidateODSSessionReq>();
     request->setstring(1, 1, session, S::kValidateReqType, S::kValidateReqSessionId);

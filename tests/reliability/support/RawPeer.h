@@ -47,6 +47,9 @@ std::string EncodedOf(const CNMessageBase& message);
 // client writes (value 1, fabric iSCSI, no flags); the caller adds the rest.
 std::unique_ptr<CNMessageBase> ServiceRequest(const ZoScsiServer::Wire::Message& def);
 
+// The generic command request: `word` (e.g. "lt") with its arguments.
+std::unique_ptr<CNMessageBase> IoctlRequest(const std::string& word, const std::string& arguments);
+
 // The session validation request a client sends first.
 std::unique_ptr<CNMessageBase> SessionRequest(const std::string& session);
 
