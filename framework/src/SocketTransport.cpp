@@ -17,7 +17,7 @@ namespace {
 // The payload grows as bytes arrive, so an announced length costs memory only
 // once the peer has actually sent that much: by 64 KiB at first, then by as
 // much as has arrived (never more than twice what the peer sent, and few
-// reads for a large frame).
+// reads for a large frame). Only address space is reserved for the rest.
 constexpr size_t kReadChunk = 64u << 10;
 // Holds a small frame whole: answers and requests are a few hundred bytes.
 constexpr size_t kReadAheadBytes = 4096;
@@ -210,6 +210,9 @@ IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline
         }
         return IoStatus::Ok;
     }
+    // Address space for the whole frame at once (no copy as it grows); its
+    // pages are touched only as the bytes arrive.
+    payload.reserve(length);
     while (payload.size() < length) {
         const size_t before = payload.size();
         const size_t chunk = std::min(length - before, std::max(before, kReadChunk));
