@@ -118,8 +118,8 @@ void BM_Exchange_Allocations(benchmark::State& state) {
     Fixture& f = Shared();
     ZoScsiSrvClient client;
     Check(f.service.Connect(client, "memsmall"), "Initialize");
-    const ZoScsiSrvClientRequest::MapHostRequest request(1, "iqn.2024-01.test.bench:t00", "bench-host",
-                                                         ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
+    const ZoScsiSrvClientRequest::MapHostRequest request(
+        1, "iqn.2024-01.test.bench:t00", "bench-host", ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
     Check(client.MapHost(request), "MapHost");  // warm
     Check(client.UnmapHost(request), "UnmapHost");
     long long allocations = 0, retained = 0, exchanges = 0;
@@ -172,7 +172,10 @@ void BM_Listing_Peak(benchmark::State& state) {
     state.counters["peak_over_text"] = text > 0 ? static_cast<double>(peak) / static_cast<double>(text) : 0;
     state.counters["result_over_text"] = text > 0 ? static_cast<double>(result) / static_cast<double>(text) : 0;
 }
-BENCHMARK_TEMPLATE(BM_Listing_Peak, true)->Name("BM_Listing_Peak/records")->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Listing_Peak, true)
+    ->Name("BM_Listing_Peak/records")
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Listing_Peak, false)->Name("BM_Listing_Peak/lines")->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

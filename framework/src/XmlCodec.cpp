@@ -572,7 +572,9 @@ bool CheckInput(const char* data, size_t size, const DecodeLimits& limits, std::
     // Every element costs at least one '<', so this bounds what the parser
     // allocates by the field limit, not only by the frame size.
     // (A message can hold no more tags than bytes, so small ones skip the count.)
-    auto tooManyTags = [&limits](size_t tags) { return tags / 2 > limits.maxFields && tags / 2 - limits.maxFields > 1; };
+    auto tooManyTags = [&limits](size_t tags) {
+        return tags / 2 > limits.maxFields && tags / 2 - limits.maxFields > 1;
+    };
     if (tooManyTags(size) && tooManyTags(CountByte(data, size, '<'))) {
         error = "more than " + std::to_string(limits.maxFields) + " fields in one message";
         return false;
