@@ -126,40 +126,63 @@ void AppendStringBody(std::string& out, const std::string& value, const char* cl
     out += closeTag;
 }
 
-void AppendFieldHead(std::string& out, char tag, const CNField& field) {
-    out += '<';
-    out += tag;
-    out += " p1=\"";
-    AppendNumber(out, field.pairFirst);
-    out += "\" p2=\"";
-    AppendNumber(out, field.pairSecond);
-    out += "\" t=\"";
-    AppendNumber(out, field.typeKey, 16);
-    out += "\" k=\"";
-    AppendNumber(out, field.fieldKey, 16);
-    out += '"';
+// Markup of bounded length (tags, attribute names, numbers) composed on the
+// stack and appended in one go: one append per field head instead of one per
+// piece. Every use writes at most a few names and five numbers of at most 20
+// characters each, well within the buffer.
+class Markup {
+public:
+    Markup& operator<<(char c) {
+        *m_end++ = c;
+        return *this;
+    }
+    template <size_t N>
+    Markup& operator<<(const char (&text)[N]) {
+        std::memcpy(m_end, text, N - 1);
+        m_end += N - 1;
+        return *this;
+    }
+    template <typename T>
+    Markup& Number(T value, int base = 10) {
+        m_end = std::to_chars(m_end, m_buffer + sizeof m_buffer, value, base).ptr;
+        return *this;
+    }
+    void AppendTo(std::string& out) const { out.append(m_buffer, static_cast<size_t>(m_end - m_buffer)); }
+
+private:
+    char m_buffer[192];
+    char* m_end = m_buffer;
+};
+
+void FieldHead(Markup& markup, char tag, const CNField& field) {
+    markup << '<' << tag << " p1=\"";
+    markup.Number(field.pairFirst) << "\" p2=\"";
+    markup.Number(field.pairSecond) << "\" t=\"";
+    markup.Number(field.typeKey, 16) << "\" k=\"";
+    markup.Number(field.fieldKey, 16) << '"';
 }
 
 void EncodeFields(const CNMessageBase& message, std::string& out) {
     for (const CNField& field : message.Fields()) {
+        Markup head;
         switch (field.kind) {
             case CNFieldKind::Int64:
-                AppendFieldHead(out, 'i', field);
-                out += " v=\"";
-                AppendNumber(out, field.i64);
-                out += "\"/>";
+                FieldHead(head, 'i', field);
+                head << " v=\"";
+                head.Number(field.i64) << "\"/>";
+                head.AppendTo(out);
                 break;
             case CNFieldKind::String:
-                AppendFieldHead(out, 's', field);
+                FieldHead(head, 's', field);
+                head.AppendTo(out);
                 AppendStringBody(out, field.str, "</s>");
                 break;
             case CNFieldKind::StringList:
-                AppendFieldHead(out, 'l', field);
-                if (field.list.empty()) {
-                    out += "/>";
-                    break;
-                }
-                out += '>';
+                FieldHead(head, 'l', field);
+                if (field.list.empty()) head << "/>";
+                else head << '>';
+                head.AppendTo(out);
+                if (field.list.empty()) break;
                 for (const std::string& item : field.list) {
                     out += "<e";
                     AppendStringBody(out, item, "</e>");
@@ -167,18 +190,16 @@ void EncodeFields(const CNMessageBase& message, std::string& out) {
                 out += "</l>";
                 break;
             case CNFieldKind::Object: {
-                AppendFieldHead(out, 'o', field);
+                FieldHead(head, 'o', field);
                 const CNMessageBase* object = field.object.get();
-                out += " g=\"";
-                AppendNumber(out, object ? object->Group() : 0);
-                out += "\" id=\"";
-                AppendNumber(out, object ? object->Id() : 0);
-                out += '"';
-                if (!object || object->Fields().empty()) {
-                    out += "/>";
-                    break;
-                }
-                out += '>';
+                head << " g=\"";
+                head.Number(object ? object->Group() : 0) << "\" id=\"";
+                head.Number(object ? object->Id() : 0) << '"';
+                const bool empty = !object || object->Fields().empty();
+                if (empty) head << "/>";
+                else head << '>';
+                head.AppendTo(out);
+                if (empty) break;
                 EncodeFields(*object, out);
                 out += "</o>";
                 break;
@@ -220,34 +241,66 @@ bool CheckReferences(const char* data, size_t size, std::string& error) {
     return true;
 }
 
+// Eight bytes at a time: the word of bytes [at, at+8).
+uint64_t LoadWord(const unsigned char* at) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Bit 0 of each byte of the result is set exactly where `word` holds `c`:
+// in the word XORed with `c` repeated, exactly the zero bytes get their high
+// bit set below (no carry crosses a byte).
+uint64_t BytesEqual(uint64_t word, uint64_t repeated) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t t = word ^ repeated;
+    return (~(((t & kLow7) + kLow7) | t | kLow7)) >> 7;
+}
+
+// The sum of the bytes of `word` when each is small: a multiply adds them up
+// into the top byte.
+size_t SumBytes(uint64_t word) { return static_cast<size_t>((word * kOnes) >> 56); }
+
 // The payload is an XML 1.0 document in UTF-8: every byte sequence must be
 // valid UTF-8 of a character XML allows (no NUL, no other C0 control but
 // tab, line feed and carriage return, no surrogate, no U+FFFE or U+FFFF).
-// pugixml itself passes such bytes through, so they are refused here.
-bool CheckCharacters(const char* data, size_t size, std::string& error) {
+// pugixml itself passes such bytes through, so they are refused here. The
+// same pass counts the '<' of the payload (`tags`), so that a large message
+// is read once before the parser sees it.
+bool CheckCharacters(const char* data, size_t size, size_t& tags, std::string& error) {
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const auto* end = p + size;
-    constexpr uint64_t kHighBits = 0x8080808080808080ull;
     constexpr uint64_t kSpaces = 0x2020202020202020ull;
+    const uint64_t kOpens = kOnes * '<';
     // A word of eight bytes all in 0x20..0x7F: no byte has its high bit set,
     // and subtracting 0x20 from each borrows nowhere.
-    auto plainWord = [](const unsigned char* at) {
-        uint64_t word;
-        std::memcpy(&word, at, sizeof word);
-        return word | (word - kSpaces);
-    };
+    auto outsidePlain = [](uint64_t word) { return (word | (word - kSpaces)) & kHighBits; };
+    tags = 0;
     while (p < end) {
         // Thirty-two bytes at a time through runs of plain text, then eight.
-        while (end - p >= 32 && ((plainWord(p) | plainWord(p + 8) | plainWord(p + 16) | plainWord(p + 24)) &
-                                 kHighBits) == 0)
+        while (end - p >= 32) {
+            const uint64_t a = LoadWord(p), b = LoadWord(p + 8), c = LoadWord(p + 16), d = LoadWord(p + 24);
+            if (outsidePlain(a) | outsidePlain(b) | outsidePlain(c) | outsidePlain(d)) break;
+            // Each byte of the sum is at most 4: no carry between bytes.
+            tags += SumBytes(BytesEqual(a, kOpens) + BytesEqual(b, kOpens) + BytesEqual(c, kOpens) +
+                             BytesEqual(d, kOpens));
             p += 32;
-        if (end - p >= 8 && (plainWord(p) & kHighBits) == 0) {
-            p += 8;
-            continue;
+        }
+        if (end - p >= 8) {
+            const uint64_t word = LoadWord(p);
+            if (!outsidePlain(word)) {
+                tags += SumBytes(BytesEqual(word, kOpens));
+                p += 8;
+                continue;
+            }
         }
         if (p == end) break;
         const unsigned char c = *p;
         if (c >= 0x20 && c < 0x80) {
+            tags += c == '<';
             ++p;
             continue;
         }
@@ -334,6 +387,13 @@ size_t ElementChildren(pugi::xml_node node) {
     return count;
 }
 
+// A string element's x="1": its text is the hex of its bytes.
+bool HexFlag(pugi::xml_node node) {
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+        if (std::strcmp(a.name(), "x") == 0) return std::strcmp(a.value(), "1") == 0;
+    return false;
+}
+
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -390,8 +450,8 @@ private:
     // The parser keeps text that comes first in an element as the element's
     // own value (parse_embed_pcdata: one node per string, not two); text after
     // a CDATA section follows as children.
+    // `out` already holds the element's own value.
     bool Text(pugi::xml_node node, bool hex, std::string& out) {
-        out.assign(node.value());
         for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
             if (child.type() != pugi::node_pcdata && child.type() != pugi::node_cdata)
                 return Error(std::string("element inside <") + node.name() + ">");
@@ -460,6 +520,7 @@ private:
                     if (!v || !ParseDecimal(v, field.i64)) return Error("missing or bad value on <i>");
                     break;
                 case CNFieldKind::String:
+                    field.str.assign(node.value());
                     if (!Text(node, hex, field.str)) return false;
                     break;
                 case CNFieldKind::StringList:
@@ -477,9 +538,8 @@ private:
                             return Error("unknown element <" + std::string(item.name()) + "> inside <l>");
                         if (!Count()) return false;
                         if (field.list.empty()) field.list.reserve(ElementChildren(node));
-                        pugi::xml_attribute ix = item.attribute("x");
-                        field.list.emplace_back();
-                        if (!Text(item, ix && std::strcmp(ix.value(), "1") == 0, field.list.back())) return false;
+                        field.list.emplace_back(item.value());
+                        if (!Text(item, HexFlag(item), field.list.back())) return false;
                         node.remove_child(item);
                     }
                     break;
@@ -537,26 +597,6 @@ std::string& ParseBuffer() {
 
 constexpr size_t kKeptBufferBytes = 1u << 20;
 
-// How many bytes of [data, data+size) equal `c`, eight at a time: in the
-// word XORed with `c` repeated, exactly the zero bytes get their high bit set
-// below (no carry crosses a byte), and a multiply adds those bits up.
-size_t CountByte(const char* data, size_t size, char c) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    const uint64_t pattern = kOnes * static_cast<unsigned char>(c);
-    size_t count = 0;
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + i, sizeof word);
-        const uint64_t t = word ^ pattern;
-        const uint64_t zero = ~(((t & kLow7) + kLow7) | t | kLow7);
-        count += static_cast<size_t>(((zero >> 7) * kOnes) >> 56);
-    }
-    for (; i < size; ++i) count += data[i] == c;
-    return count;
-}
-
 // What is refused before the parser sees the bytes.
 bool CheckInput(const char* data, size_t size, const DecodeLimits& limits, std::string& error) {
     if (size == 0) {
@@ -568,14 +608,11 @@ bool CheckInput(const char* data, size_t size, const DecodeLimits& limits, std::
                 std::to_string(limits.maxFrameBytes) + " bytes";
         return false;
     }
-    if (!CheckCharacters(data, size, error)) return false;
+    size_t tags = 0;
+    if (!CheckCharacters(data, size, tags, error)) return false;
     // Every element costs at least one '<', so this bounds what the parser
     // allocates by the field limit, not only by the frame size.
-    // (A message can hold no more tags than bytes, so small ones skip the count.)
-    auto tooManyTags = [&limits](size_t tags) {
-        return tags / 2 > limits.maxFields && tags / 2 - limits.maxFields > 1;
-    };
-    if (tooManyTags(size) && tooManyTags(CountByte(data, size, '<'))) {
+    if (tags / 2 > limits.maxFields && tags / 2 - limits.maxFields > 1) {
         error = "more than " + std::to_string(limits.maxFields) + " fields in one message";
         return false;
     }

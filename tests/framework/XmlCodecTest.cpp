@@ -351,13 +351,15 @@ std::string ManyFields(size_t count) {
 TEST(XmlCodec, TheTagCountBeforeParsingCountsEveryAngleBracketExactly) {
     // Every '<' counts as a possible element before the parser runs: with a
     // limit of 10 fields, 23 of them (11 elements) still pass to the parser,
-    // 24 (12) are refused at once, wherever they fall in the bytes.
+    // 24 (12) are refused at once, wherever they fall in the bytes and
+    // whatever text (line breaks, UTF-8) comes between them.
     zo::DecodeLimits limits;
     limits.maxFields = 10;
     for (size_t shift = 0; shift < 9; ++shift) {
         for (size_t brackets : {18u, 19u}) {
             std::string text(shift, 'a');
-            for (size_t i = 0; i < brackets; ++i) text += i % 3 == 0 ? "<" : "<a";
+            for (size_t i = 0; i < brackets; ++i)
+                text += i % 3 == 0 ? "<" : i % 5 == 0 ? "\n<\xc3\xa9" : "<a";
             const std::string xml =
                 "<msg v=\"1\" g=\"1\" id=\"1\"><s t=\"1\" k=\"1\"><![CDATA[" + text + "]]></s></msg>";
             std::string error;
