@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <iterator>
 #include <regex>
 #include <string>
@@ -57,6 +58,20 @@ TEST(ListingParser, SplitMatchesRegexTokenSplitOnEveryShortString) {
     lines.push_back(std::string(300, '#') + "x");
     lines.push_back(std::string("a\0b#c", 5));
     for (const std::string& line : lines) ASSERT_EQ(HandSplit(line), RegexSplit(line)) << "line [" << line << "]";
+}
+
+// Long lines are scanned a word at a time: separators at every offset of a
+// word, next to bytes that differ from '#' only in the high bit or a low bit,
+// and in the tail after the last whole word.
+TEST(ListingParser, SplitMatchesRegexTokenSplitOnLongLinesOfAnyByte) {
+    const char alphabet[] = {'#', 'a', '\xa3', '\0', '\x22', '\x7f', '#'};
+    uint32_t state = 12345;
+    auto next = [&state] { return state = state * 1103515245u + 12345u, state >> 16; };
+    for (int round = 0; round < 20000; ++round) {
+        std::string line(9 + next() % 56, 'a');
+        for (char& c : line) c = alphabet[next() % sizeof alphabet];
+        ASSERT_EQ(HandSplit(line), RegexSplit(line)) << "round " << round;
+    }
 }
 
 TEST(ListingParser, SplitCountsFieldsBeyondCapacityButStoresOnlyCapacity) {
