@@ -8,6 +8,10 @@
 //              decodes the request and encodes the canned answer.
 //   listener   ZoScsiSrvClient::MapHost -> zo::ServiceListener with a handler
 //              that answers the canned answer (the framework's service side).
+//   raw_wait   as raw, but the peer spins as long as the decode peer's own
+//              work per request (decode and encode, measured at start) before
+//              it answers: what that work costs in waiting alone, apart from
+//              anything the client does.
 //
 // BM_Exchange_SideBySide runs the three in turn, a block of each per
 // iteration, and reports the medians and the ratios; the other benchmarks show each on its
@@ -74,7 +78,24 @@ long MinorFaults() {
 // The folder of this run, made before the peer process starts.
 std::string g_folder;
 
-// In the peer process: the three peers, serving until the process ends.
+// The decode peer's work on one request (decode it, encode the answer):
+// the median over a warm run, in nanoseconds.
+double PeerWorkNs(const std::string& requestFrame) {
+    const std::string request = requestFrame.substr(zo::kFrameHeaderBytes);
+    const std::unique_ptr<CNMessageBase> answer = zobench::SuccessAnswer(W::kMapLun2Host);
+    Samples samples;
+    std::string error, frame;
+    for (int i = 0; i < 5000; ++i) {
+        const double t0 = zobench::NowNs();
+        benchmark::DoNotOptimize(zo::DecodeMessage(request.data(), request.size(), zo::DecodeLimits(), error));
+        frame.clear();
+        zobench::AppendMessageFrame(*answer, frame);
+        if (i >= 1000) samples.Add(zobench::NowNs() - t0);
+    }
+    return samples.Median();
+}
+
+// In the peer process: the peers, serving until the process ends.
 void ServePeers(const std::string& folder) {
     auto* decode = new zobench::MinimalPeer(folder + "/decode.sock", zobench::MinimalPeer::Mode::Decode);
     decode->SetAnswer(zobench::SuccessAnswer(W::kMapLun2Host));
@@ -83,6 +104,14 @@ void ServePeers(const std::string& folder) {
     std::string answer;
     zobench::AppendMessageFrame(*zobench::SuccessAnswer(W::kMapLun2Host), answer);
     raw->SetAnswerFrame(answer);
+    auto* rawWait = new zobench::MinimalPeer(folder + "/raw-wait.sock", zobench::MinimalPeer::Mode::Raw);
+    rawWait->SetAnswerFrame(answer);
+    // Timed on the first request the client sends, once it is there.
+    std::thread([folder, rawWait] {
+        const double workNs = PeerWorkNs(zobench::WaitForFile(folder + "/request.frame"));
+        rawWait->SetAnswerDelay(workNs);
+        zobench::WriteFileAtomically(folder + "/peer-work", std::to_string(workNs));
+    }).detach();
     zo::ListenerOptions options;
     options.endpoint = "unix:" + folder + "/listener.sock";
     options.sessionId = "bench-session";
@@ -96,7 +125,9 @@ struct Fixture {
     ZoScsiSrvClient minimalClient;
     ZoScsiSrvClient listenerClient;
     std::unique_ptr<zobench::RawClient> raw;
+    std::unique_ptr<zobench::RawClient> rawWait;
     std::string requestFrame;
+    double peerWorkNs = 0;
 
     Fixture() {
         Check(zobench::AttachClient(minimalClient, "unix:" + g_folder + "/decode.sock", "benchclient"),
@@ -108,8 +139,11 @@ struct Fixture {
         // exactly the bytes the peers answer.
         requestFrame = zobench::WaitForFile(g_folder + "/request.frame");
         raw = std::make_unique<zobench::RawClient>(g_folder + "/raw.sock");
+        rawWait = std::make_unique<zobench::RawClient>(g_folder + "/raw-wait.sock");
+        peerWorkNs = std::atof(zobench::WaitForFile(g_folder + "/peer-work").c_str());
         for (int i = 0; i < 200; ++i) {  // warm: buffers grown, pages touched
             raw->RoundTrip(requestFrame);
+            rawWait->RoundTrip(requestFrame);
             Check(minimalClient.MapHost(Request()), "MapHost");
             Check(listenerClient.MapHost(Request()), "MapHost");
         }
@@ -128,10 +162,10 @@ constexpr int kBlock = 64;
 
 void BM_Exchange_SideBySide(benchmark::State& state) {
     Fixture& f = Shared();
-    Samples raw, minimal, listener;
+    Samples raw, minimal, listener, rawWait;
     // Room for every sample first: the count of page faults is then the
     // exchanges' own.
-    for (Samples* samples : {&raw, &minimal, &listener}) samples->Reserve(state.max_iterations * kBlock);
+    for (Samples* samples : {&raw, &minimal, &listener, &rawWait}) samples->Reserve(state.max_iterations * kBlock);
     const long faultsBefore = MinorFaults();
     long exchanges = 0;
     bool failed = false;
@@ -159,6 +193,11 @@ void BM_Exchange_SideBySide(benchmark::State& state) {
         }
         listenerCpu += ThreadCpuNs() - c0;
         exchanges += 2 * kBlock;
+        for (int i = 0; i < kBlock; ++i) {
+            const double t0 = zobench::NowNs();
+            f.rawWait->RoundTrip(f.requestFrame);
+            rawWait.Add(zobench::NowNs() - t0);
+        }
     }
     const long faults = MinorFaults() - faultsBefore;
     const double perKind = static_cast<double>(state.iterations()) * kBlock * 1e3;
@@ -172,6 +211,11 @@ void BM_Exchange_SideBySide(benchmark::State& state) {
     if (failed) state.SkipWithError("MapHost failed");
     zobench::ReportSideBySide(state, "raw", raw, "minimal", minimal, "ratio_minimal");
     zobench::ReportSideBySide(state, "raw", raw, "listener", listener, "ratio_listener");
+    // What the decode peer's work alone costs a raw exchange, and ours
+    // against that: the part of the ratio that is the client's own.
+    zobench::ReportSideBySide(state, "raw", raw, "raw_wait", rawWait, "ratio_raw_wait");
+    zobench::ReportSideBySide(state, "raw_wait", rawWait, "minimal", minimal, "ratio_minimal_to_raw_wait");
+    state.counters["peer_work_us"] = f.peerWorkNs / 1e3;
     state.counters["minflt_per_exchange"] =
         exchanges > 0 ? static_cast<double>(faults) / static_cast<double>(exchanges) : 0;
 }

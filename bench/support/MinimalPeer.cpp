@@ -1,6 +1,7 @@
 #include "support/MinimalPeer.h"
 
 #include "support/PeerProcess.h"
+#include "support/Samples.h"
 
 #include "CNSession.h"
 #include "ZoScsiSrvClient.h"
@@ -155,6 +156,9 @@ void MinimalPeer::Serve(int fd) {
             if (n == 0 || (n < 0 && errno != EINTR)) return;
             if (n > 0) end += static_cast<size_t>(n);
         }
+        if (m_delayNs > 0)
+            for (const double start = NowNs(); NowNs() - start < m_delayNs;) {
+            }
         const char* frame = buffer.data() + begin;
         const std::string& answer = AnswerFor(frame + zo::kFrameHeaderBytes, need - zo::kFrameHeaderBytes, scratch);
         if (!m_captured.load(std::memory_order_relaxed) && &answer != &m_validateFrame) {

@@ -2,7 +2,8 @@
 // reads, one answer per frame. It stands for "the other side" at its
 // cheapest, so that what a benchmark adds on top of it is ours.
 //
-//   Raw     answers every frame with a fixed frame and never looks inside.
+//   Raw     answers every frame with a fixed frame and never looks inside
+//           (after a set busy wait, when one is given).
 //   Decode  decodes every frame (zo::DecodeMessage), accepts any session
 //           validation, and answers every other request with the canned
 //           answer, encoded anew for each request (or sent as fixed bytes
@@ -40,6 +41,9 @@ public:
     void SetAnswer(std::unique_ptr<CNMessageBase> answer);
     // The answer as fixed bytes (header included). Set before use.
     void SetAnswerFrame(std::string frame);
+    // Raw mode: spins this long before each answer, as a peer that does work
+    // for each request but none of it on the bytes.
+    void SetAnswerDelay(double nanoseconds) { m_delayNs = nanoseconds; }
 
     // The first request frame that was not a session validation, and the
     // frame that answered it (both with their headers); empty until then.
@@ -61,6 +65,7 @@ private:
     std::unique_ptr<CNMessageBase> m_answer;
     std::string m_answerFrame;
     std::string m_validateFrame;
+    std::atomic<double> m_delayNs{0};
 
     mutable std::mutex m_lock;
     std::vector<int> m_connections;
