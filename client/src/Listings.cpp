@@ -1,5 +1,6 @@
 #include "ClientOperations.h"
 #include "ClientSupport.h"
+#include "CommandExchange.h"
 #include "ListingParser.h"
 
 #include "FXErrorUtil.h"
@@ -44,31 +45,20 @@ void TakeLuns(const char* recordWriter, std::vector<std::string>& lines,
 CYbError ZoScsiSrvClient::ListLuns(const std::string& command, const std::string& arguments,
                                    std::vector<std::string>& lines) {
     const Operation& op = kListLuns;
-    const auto tracer = StartTracer(op.function, __LINE__);
-    ZoScsiServer::Ioctl message;
-    WriteHeader(message, op.message.requestType, LibraryHeader());
-    SetString(message, op.message.requestType, W::kIoctlCommand, command);
-    SetString(message, op.message.requestType, W::kIoctlArguments, arguments);
-
     Reply reply;
-    CYbError error = Exchange(op, message, reply);
+    CYbError error = RunCommand(op, command, &arguments, reply,
+                                [this](const Operation& o, CNMessageBase& m, Reply& r) { return Exchange(o, m, r); });
     if (error.IsError()) return error;
-    if (reply.errorNumber != 0) return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure);
     TakeOutputLines(op, reply, lines);
     return CYbError::Success();
 }
 
 CYbError ZoScsiSrvClient::ListTargets(const std::string& command, std::vector<std::string>& targets) {
     const Operation& op = kListTargets;
-    const auto tracer = StartTracer(op.function, __LINE__);
-    ZoScsiServer::Ioctl message;
-    WriteHeader(message, op.message.requestType, LibraryHeader());
-    SetString(message, op.message.requestType, W::kIoctlCommand, command);
-
     Reply reply;
-    CYbError error = Exchange(op, message, reply);
+    CYbError error = RunCommand(op, command, nullptr, reply,
+                                [this](const Operation& o, CNMessageBase& m, Reply& r) { return Exchange(o, m, r); });
     if (error.IsError()) return error;
-    if (reply.errorNumber != 0) return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure);
     TakeOutputLines(op, reply, targets);
     return CYbError::Success();
 }

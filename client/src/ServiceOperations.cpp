@@ -1,5 +1,6 @@
 #include "ClientOperations.h"
 #include "ClientSupport.h"
+#include "CommandExchange.h"
 
 #include "FXErrorUtil.h"
 
@@ -22,15 +23,7 @@ CYbError ZoScsiSrvClient::StartScsiService(const ZoScsiSrvClientRequest::StartSe
 }
 
 CYbError ZoScsiSrvClient::ReloadConfiguration(const std::string& command) {
-    const Operation& op = kReloadConfiguration;
-    const auto tracer = StartTracer(op.function, __LINE__);
-    ZoScsiServer::Ioctl message;
-    WriteHeader(message, op.message.requestType, LibraryHeader());
-    SetString(message, op.message.requestType, W::kIoctlCommand, command);
-
     Reply reply;
-    CYbError error = Exchange(op, message, reply);
-    if (error.IsError()) return error;
-    if (reply.errorNumber != 0) return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure);
-    return CYbError::Success();
+    return RunCommand(kReloadConfiguration, command, nullptr, reply,
+                      [this](const Operation& o, CNMessageBase& m, Reply& r) { return Exchange(o, m, r); });
 }
