@@ -46,6 +46,10 @@
 
 namespace {
 
+using zobench::Check;
+using zobench::MinorFaults;
+using zobench::ThreadCpuNs;
+
 namespace W = ZoScsiServer::Wire;
 using zobench::Samples;
 
@@ -54,25 +58,6 @@ const ZoScsiSrvClientRequest::MapHostRequest& Request() {
         3, "iqn.2024-01.com.example:storage.disk1", "iqn.1994-05.com.example:client1",
         ZoScsiSrvClientRequest::RequestHeader(1, ZoScsiServer::ISCSI, 0));
     return request;
-}
-
-void Check(const CYbError& error, const char* what) {
-    if (error.IsError()) {
-        std::fprintf(stderr, "%s failed: %s\n", what, error.ToString().c_str());
-        std::exit(1);
-    }
-}
-
-double ThreadCpuNs() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
-
-long MinorFaults() {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return usage.ru_minflt;
 }
 
 // The folder of this run, made before the peer process starts.

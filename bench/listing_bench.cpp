@@ -43,28 +43,13 @@
 
 namespace {
 
+using zobench::Check;
+using zobench::MinorFaults;
+using zobench::ThreadCpuNs;
+
 namespace W = ZoScsiServer::Wire;
 using LunInfo = ZoScsiSrvClient::LunInfo;
 using zobench::Samples;
-
-void Check(const CYbError& error, const char* what) {
-    if (error.IsError()) {
-        std::fprintf(stderr, "%s failed: %s\n", what, error.ToString().c_str());
-        std::exit(1);
-    }
-}
-
-double ThreadCpuNs() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
-
-long MinorFaults() {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return usage.ru_minflt;
-}
 
 // The folder of this run, made before the peer process starts.
 std::string g_folder;

@@ -30,14 +30,9 @@
 
 namespace {
 
-using LunInfo = ZoScsiSrvClient::LunInfo;
+using zobench::Check;
 
-void Check(const CYbError& error, const char* what) {
-    if (error.IsError()) {
-        std::fprintf(stderr, "%s failed: %s\n", what, error.ToString().c_str());
-        std::exit(1);
-    }
-}
+using LunInfo = ZoScsiSrvClient::LunInfo;
 
 struct Fixture {
     zobench::BenchFolder folder{"zo-bench-memory"};

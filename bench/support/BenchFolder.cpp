@@ -1,7 +1,9 @@
 #include "support/BenchFolder.h"
 
+#include "CYbError.h"
 #include "LogWriter.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -23,6 +25,12 @@ BenchFolder::~BenchFolder() {
 void SilenceLogging() {
     g_ptrLogWriter.reset(new StderrLogWriter(-2));
     setenv("ZO_LOG_LEVEL", "-2", 1);
+}
+
+void Check(const CYbError& error, const char* what) {
+    if (!error.IsError()) return;
+    std::fprintf(stderr, "%s failed: %s\n", what, error.ToString().c_str());
+    std::exit(1);
 }
 
 }  // namespace zobench

@@ -3,6 +3,8 @@
 
 #include <string>
 
+class CYbError;
+
 namespace zobench {
 
 class BenchFolder {
@@ -22,5 +24,9 @@ private:
 // Installs a log writer of level -2 in this process (nothing is logged, not
 // even failures) and sets ZO_LOG_LEVEL=-2 for the programs it starts.
 void SilenceLogging();
+
+// Ends the program with "<what> failed: <error>" when `error` is one: the
+// set-up of a benchmark either works or there is nothing to measure.
+void Check(const CYbError& error, const char* what);
 
 }  // namespace zobench

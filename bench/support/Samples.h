@@ -1,6 +1,8 @@
-// Per-iteration samples of a side-by-side benchmark and their median.
+// Per-iteration samples of a side-by-side benchmark and their median, and
+// the clocks they are read from.
 #pragma once
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <cstddef>
@@ -13,6 +15,20 @@ inline double NowNs() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+// The calling thread's CPU time (user and system) in nanoseconds.
+inline double ThreadCpuNs() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+// The calling thread's minor page faults so far.
+inline long MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_minflt;
 }
 
 class Samples {

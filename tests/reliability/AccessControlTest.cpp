@@ -6,6 +6,7 @@
 #include "RawPeer.h"
 #include "ServiceClient.h"
 #include "ServiceProcess.h"
+#include "support/LoopbackPort.h"
 
 #include "CNSession.h"
 #include "ZoScsiServer.h"
@@ -28,6 +29,8 @@ using namespace zorel;
 namespace W = ZoScsiServer::Wire;
 
 namespace {
+
+using zotest::FreeLoopbackPort;
 
 std::string CreateTargetFrame(const std::string& name) {
     std::unique_ptr<CNMessageBase> message = ServiceRequest(W::kCreateTarget);
@@ -164,18 +167,6 @@ std::vector<std::string> ListeningAddresses(int port) {
         }
     }
     return addresses;
-}
-
-int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 TEST(AccessControlTcp, ListensOnlyOnTheConfiguredLoopbackAddressAndStillWantsTheSession) {

@@ -7,6 +7,7 @@
 #include "CrashModel.h"
 #include "Scale.h"
 #include "ServiceProcess.h"
+#include "support/LoopbackPort.h"
 
 #include "backend/tgt/TgtAdm.h"
 #include "backend/tgt/TgtLayout.h"
@@ -29,21 +30,11 @@ namespace tgt = zoscsi::tgt;
 
 namespace {
 
+using zotest::FreeLoopbackPort;
+
 constexpr const char* kTgtd = "/usr/sbin/tgtd";
 constexpr const char* kTgtadm = "/usr/sbin/tgtadm";
 constexpr const char* kIqnPrefix = "iqn.2026-12.local.zo";
-
-int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // SIGKILLs the tgtd on `controlPort` if one is left, and removes its socket files.
 void KillTgtd(int controlPort) {

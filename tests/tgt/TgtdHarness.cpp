@@ -24,20 +24,6 @@ ProcessResult Tgtadm(int port, std::vector<std::string> words) {
 
 }  // namespace
 
-int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
-}
-
 ProcessResult RunTool(const std::vector<std::string>& argv) {
     ProcessOptions options;
     options.limit = std::chrono::seconds(30);

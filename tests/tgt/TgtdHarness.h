@@ -4,6 +4,7 @@
 #pragma once
 
 #include "backend/tgt/Process.h"
+#include "support/LoopbackPort.h"
 
 #include <string>
 #include <vector>
@@ -48,8 +49,7 @@ private:
     zoscsi::tgt::ChildProcess m_child;
 };
 
-// A free TCP port on 127.0.0.1 (bound, read, released).
-int FreeLoopbackPort();
+using zotest::FreeLoopbackPort;
 
 // Runs a program (no shell) within 30 s.
 zoscsi::tgt::ProcessResult RunTool(const std::vector<std::string>& argv);

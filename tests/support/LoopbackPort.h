@@ -1,0 +1,29 @@
+// A TCP port on 127.0.0.1 that is free at the moment of the call, for tests
+// that start a listener of their own (a service, a private tgtd).
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace zotest {
+
+// Binds port 0, reads the port the kernel chose and releases it; 0 when no
+// port could be had.
+inline int FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+}  // namespace zotest
