@@ -11,15 +11,6 @@ using Op = TgtCommand::Op;
 
 namespace {
 
-TgtCommand Make(Op op, int tid, int lun = 0, std::string text = {}) {
-    TgtCommand command;
-    command.op = op;
-    command.tid = tid;
-    command.lun = lun;
-    command.text = std::move(text);
-    return command;
-}
-
 const char* const kBusyTarget = R"(Target 4: iqn.x:a:t.h.0
     I_T nexus information:
         I_T nexus: 9
@@ -41,7 +32,7 @@ TEST(TgtApply, ABusyLunHasItsSessionsClosedAndItsDeletionRetried) {
     FakeTgtAdm fake;
     fake.Targets(kBusyTarget);
     fake.FailOn("--lun=1", "tgtadm: this logical unit is still active", 2);
-    const ApplyOutcome outcome = ApplyPlan(fake.Adm(), {Make(Op::DeleteLun, 4, 1)}, true);
+    const ApplyOutcome outcome = ApplyPlan(fake.Adm(), {TgtCommand::Of(Op::DeleteLun, 4, 1)}, true);
     EXPECT_TRUE(outcome.ok) << (outcome.failures.empty() ? "" : outcome.failures[0]);
     const std::vector<std::string> requests = fake.Requests();
     ASSERT_EQ(requests.size(), 5u);
@@ -55,7 +46,7 @@ TEST(TgtApply, ALunThatStaysBusyFailsWithinItsRetries) {
     fake.Targets(kBusyTarget);
     fake.FailOn("--lun=1", "tgtadm: this logical unit is still active");
     const auto start = std::chrono::steady_clock::now();
-    const ApplyOutcome outcome = ApplyPlan(fake.Adm(), {Make(Op::DeleteLun, 4, 1)}, true);
+    const ApplyOutcome outcome = ApplyPlan(fake.Adm(), {TgtCommand::Of(Op::DeleteLun, 4, 1)}, true);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     ASSERT_FALSE(outcome.ok);
     EXPECT_NE(outcome.failures.at(0).find("still active"), std::string::npos);
@@ -65,9 +56,9 @@ TEST(TgtApply, NothingIsAddedToATargetWhoseCreationFailed) {
     FakeTgtAdm fake;
     fake.FailOn("--targetname=iqn.x:a:one", "tgtadm: this target already exists");
     const ApplyOutcome outcome = ApplyPlan(fake.Adm(),
-                                           {Make(Op::NewTarget, 1, 0, "iqn.x:a:one"), Make(Op::NewLun, 1, 1, "/d/1.img"),
-                                            Make(Op::BindInitiator, 1, 0, "h"), Make(Op::NewTarget, 2, 0, "iqn.x:a:two"),
-                                            Make(Op::BindInitiator, 2, 0, "g")},
+                                           {TgtCommand::Of(Op::NewTarget, 1, 0, "iqn.x:a:one"), TgtCommand::Of(Op::NewLun, 1, 1, "/d/1.img"),
+                                            TgtCommand::Of(Op::BindInitiator, 1, 0, "h"), TgtCommand::Of(Op::NewTarget, 2, 0, "iqn.x:a:two"),
+                                            TgtCommand::Of(Op::BindInitiator, 2, 0, "g")},
                                            false);
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.done, 2u);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zoscsi::tgt {
@@ -37,6 +38,16 @@ struct TgtCommand {
     int cid = 0;
 
     bool operator==(const TgtCommand& other) const;
+
+    // A command on target `tid` (and LUN `lun`) with `text`.
+    static TgtCommand Of(Op op, int tid, int lun = 0, std::string text = {}) {
+        TgtCommand command;
+        command.op = op;
+        command.tid = tid;
+        command.lun = lun;
+        command.text = std::move(text);
+        return command;
+    }
 };
 
 struct TgtAdmSettings {

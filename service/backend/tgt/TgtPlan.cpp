@@ -8,15 +8,6 @@ namespace {
 
 using Op = TgtCommand::Op;
 
-TgtCommand Command(Op op, int tid, int lun = 0, std::string text = {}) {
-    TgtCommand command;
-    command.op = op;
-    command.tid = tid;
-    command.lun = lun;
-    command.text = std::move(text);
-    return command;
-}
-
 const TgtLunState* FindLun(const TgtTargetState& target, int lun) {
     for (const TgtLunState& state : target.luns)
         if (state.lun == lun) return &state;
@@ -42,26 +33,26 @@ public:
         for (const TgtTargetState& target : actual) m_usedTids.insert(target.tid);
     }
 
-    void Remove(const TgtTargetState& target) { m_removals.push_back(Command(Op::DeleteTarget, target.tid)); }
+    void Remove(const TgtTargetState& target) { m_removals.push_back(TgtCommand::Of(Op::DeleteTarget, target.tid)); }
 
     // An owned target that stays: fix its LUNs and rule in place.
     void Mend(const TgtTargetState& target, const DesiredTarget& desired) {
         for (const TgtLunState& lun : target.luns)
             if (lun.lun != 0 && !WantsLun(desired, lun))
-                m_removals.push_back(Command(Op::DeleteLun, target.tid, lun.lun));
+                m_removals.push_back(TgtCommand::Of(Op::DeleteLun, target.tid, lun.lun));
         for (const DesiredLun& want : desired.luns) {
             const TgtLunState* have = FindLun(target, want.lun);
             if (!have || have->path != want.path) AddLun(target.tid, want);
-            else if (have->serial != want.serial) m_grants.push_back(Command(Op::SetLunIdentity, target.tid, want.lun, want.serial));
+            else if (have->serial != want.serial) m_grants.push_back(TgtCommand::Of(Op::SetLunIdentity, target.tid, want.lun, want.serial));
         }
-        if (target.acls.empty()) m_grants.push_back(Command(Op::BindInitiator, target.tid, 0, desired.host));
+        if (target.acls.empty()) m_grants.push_back(TgtCommand::Of(Op::BindInitiator, target.tid, 0, desired.host));
     }
 
     void Create(const DesiredTarget& desired) {
         const int tid = FreeTid();
-        m_grants.push_back(Command(Op::NewTarget, tid, 0, desired.iqn));
+        m_grants.push_back(TgtCommand::Of(Op::NewTarget, tid, 0, desired.iqn));
         for (const DesiredLun& want : desired.luns) AddLun(tid, want);
-        m_grants.push_back(Command(Op::BindInitiator, tid, 0, desired.host));
+        m_grants.push_back(TgtCommand::Of(Op::BindInitiator, tid, 0, desired.host));
     }
 
     std::vector<TgtCommand> Steps() {
@@ -72,8 +63,8 @@ public:
 
 private:
     void AddLun(int tid, const DesiredLun& want) {
-        m_grants.push_back(Command(Op::NewLun, tid, want.lun, want.path));
-        m_grants.push_back(Command(Op::SetLunIdentity, tid, want.lun, want.serial));
+        m_grants.push_back(TgtCommand::Of(Op::NewLun, tid, want.lun, want.path));
+        m_grants.push_back(TgtCommand::Of(Op::SetLunIdentity, tid, want.lun, want.serial));
     }
 
     // The lowest tid no target in tgtd holds (not even one this plan deletes).
