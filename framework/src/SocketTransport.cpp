@@ -171,6 +171,12 @@ IoStatus SocketTransport::Buffer(size_t size, const Deadline& deadline, bool wai
     return IoStatus::Ok;
 }
 
+IoStatus SocketTransport::FailedMidFrame(IoStatus status, std::string& error) {
+    if (status == IoStatus::TimedOut) m_readBroken = true;
+    if (status == IoStatus::Failed && m_failure == Failure::Closed) error = "connection closed by the peer mid-frame";
+    return status;
+}
+
 IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline, size_t maxPayload,
                                   std::string& error, bool waitFirst) {
     if (m_fd < 0 || m_readBroken) return Fail(m_readBroken, Failure::Io, "connection is not usable", error);
@@ -178,13 +184,7 @@ IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline
     // of them leaves the stream torn.
     const bool begun = HasBufferedInput();
     IoStatus status = Buffer(kFrameHeaderBytes, deadline, waitFirst && !begun, error);
-    if (status != IoStatus::Ok) {
-        const bool partial = HasBufferedInput();
-        if (status == IoStatus::TimedOut && partial) m_readBroken = true;
-        if (status == IoStatus::Failed && partial && m_failure == Failure::Closed)
-            error = "connection closed by the peer mid-frame";
-        return status;
-    }
+    if (status != IoStatus::Ok) return HasBufferedInput() ? FailedMidFrame(status, error) : status;
     const char* header = m_readAhead.get() + m_readBegin;
     FrameView view;
     std::string frameError;
@@ -202,13 +202,7 @@ IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline
         const size_t got = std::min(length - buffered, m_readEnd - m_readBegin);
         payload.append(m_readAhead.get() + m_readBegin, got);
         m_readBegin += got;
-        if (status == IoStatus::TimedOut) m_readBroken = true;
-        if (status != IoStatus::Ok) {
-            if (status == IoStatus::Failed && m_failure == Failure::Closed)
-                error = "connection closed by the peer mid-frame";
-            return status;
-        }
-        return IoStatus::Ok;
+        return status == IoStatus::Ok ? status : FailedMidFrame(status, error);
     }
     // Address space for the whole frame at once (no copy as it grows); its
     // pages are touched only as the bytes arrive.
@@ -220,12 +214,7 @@ IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline
         size_t got = 0;
         status = ReadExact(&payload[before], chunk, got, deadline, error);
         payload.resize(before + got);
-        if (status == IoStatus::TimedOut) m_readBroken = true;
-        if (status != IoStatus::Ok) {
-            if (status == IoStatus::Failed && m_failure == Failure::Closed)
-                error = "connection closed by the peer mid-frame";
-            return status;
-        }
+        if (status != IoStatus::Ok) return FailedMidFrame(status, error);
     }
     return IoStatus::Ok;
 }

@@ -63,6 +63,9 @@ private:
     IoStatus ReadSome(char* data, size_t size, size_t& got, const Deadline& deadline, bool waitFirst,
                       std::string& error);
     IoStatus Fail(bool& broken, Failure failure, std::string text, std::string& error);
+    // Passes on `status`, a failure after some bytes of a frame were read: a
+    // time-out leaves the stream torn, and a close is named as one mid-frame.
+    IoStatus FailedMidFrame(IoStatus status, std::string& error);
 
     int m_fd;
     std::unique_ptr<char[]> m_readAhead;  // made at the first Receive
