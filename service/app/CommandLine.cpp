@@ -22,7 +22,8 @@ const Flag kFlags[] = {
 
 const Valued kValued[] = {
     {"--listen", &CommandLine::listen, "unix:PATH or tcp:HOST:PORT to listen on"},
-    {"--session", &CommandLine::session, "session identifier every connection must present"},
+    {"--session-file", &CommandLine::sessionFile, "file holding the session every connection must present"},
+    {"--session", &CommandLine::session, "session identifier (shows in the process list: prefer --session-file)"},
     {"--state-dir", &CommandLine::stateDir, "folder of the inventories (STATE/<client>/inventory.db)"},
     {"--backend", &CommandLine::backend, "inventory (default) or another built-in backend"},
     {"--client", &CommandLine::client, "client name served (default: this machine's mangled name)"},

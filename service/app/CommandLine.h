@@ -11,7 +11,8 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     std::string listen;    // unix:PATH or tcp:HOST:PORT
-    std::string session;
+    std::string session;      // refused when given: argv is world-readable
+    std::string sessionFile;  // file holding the session identifier
     std::string stateDir;
     std::string backend;
     std::string client;

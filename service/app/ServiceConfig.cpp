@@ -1,6 +1,7 @@
 #include "app/ServiceConfig.h"
 
 #include "ZOPlatformInfo.h"
+#include "app/SessionFile.h"
 #include "common/Names.h"
 #include "protocol/OptionText.h"
 
@@ -78,6 +79,30 @@ bool ResolveEndpoint(const CommandLine& line, const zo::LaunchContext& launch, c
         error = "endpoint \"" + config.endpoint + "\" is neither unix:PATH nor tcp:HOST:PORT";
         return false;
     }
+    return true;
+}
+
+// The session: the launcher's; by hand from --session-file or ZO_ODS_SESSION
+// (only one of them). Never from the command line, which every local user
+// can read in /proc.
+bool ResolveSession(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
+                    ServiceConfig& config, std::string& error) {
+    if (launch.launched) {
+        if (!line.sessionFile.empty() || !line.session.empty()) {
+            error = "--session-file conflicts with the session the launcher gave";
+            return false;
+        }
+        config.sessionId = launch.sessionId;
+        return true;
+    }
+    if (!line.sessionFile.empty()) {
+        if (!launch.sessionId.empty() || !line.session.empty()) {
+            error = "the session is given twice, by --session-file and by ZO_ODS_SESSION: give one";
+            return false;
+        }
+        return ReadSessionFile(line.sessionFile, sources.uid, config.sessionId, error);
+    }
+    config.sessionId = launch.sessionId.empty() ? line.session : launch.sessionId;
     return true;
 }
 
@@ -163,11 +188,12 @@ bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, con
         return false;
     }
     if (!ResolveEndpoint(line, launch, sources, config, error)) return false;
-    config.sessionId = launch.launched ? launch.sessionId : line.session;
+    if (!ResolveSession(line, launch, sources, config, error)) return false;
     // Without a session only the socket's own checks guard the service; TCP has none.
     if (config.sessionId.empty() && config.endpoint.rfind("tcp:", 0) == 0) {
         error = "listening on " + config.endpoint +
-                " without a session would let anyone who reaches the port in; give --session ID";
+                " without a session would let anyone who reaches the port in; give --session-file PATH or set "
+                "ZO_ODS_SESSION";
         return false;
     }
     config.readyFd = launch.launched ? launch.readyFd : -1;

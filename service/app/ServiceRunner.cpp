@@ -145,6 +145,8 @@ int ServiceMain(int argc, char** argv) {
     ServiceConfig config;
     if (!ResolveConfig(line, zo::LaunchContextFromEnvironment(), sources, config, error))
         return Fail(kExitConfig, error);
+    // The programs the backends run need not see the secret.
+    unsetenv("ZO_ODS_SESSION");
     try {
         return RunService(config, sources);
     } catch (const std::exception& failure) {

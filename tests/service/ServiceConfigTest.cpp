@@ -1,9 +1,14 @@
 // Where an instance listens, keeps its inventory and how long it idles,
 // from the command line, the launcher's environment and [ZoScsiSrv].
 #include "app/ServiceConfig.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <map>
 
 using namespace zoscsi;
@@ -120,11 +125,62 @@ TEST(ServiceConfig, ByHandNeedsForegroundAndAnEndpoint) {
     Sources tcp;
     tcp.ini["ListenTcp"] = "127.0.0.1:7000";
     EXPECT_NE(Refusal(ByHand(""), {}, tcp).find("without a session"), std::string::npos);
-    CommandLine withSession = ByHand("");
-    withSession.session = "s3cret";
-    EXPECT_EQ(Resolve(withSession, {}, tcp).endpoint, "tcp:127.0.0.1:7000");
+    zo::LaunchContext withSession;
+    withSession.sessionId = "s3cret";
+    EXPECT_EQ(Resolve(ByHand(""), withSession, tcp).endpoint, "tcp:127.0.0.1:7000");
     EXPECT_EQ(Resolve(ByHand(), {}, Sources()).clientName, "node7");  // this machine's name
     EXPECT_NE(Refusal(ByHand(), Launched(), Sources()).find("conflicts"), std::string::npos);
+}
+
+// By hand the session comes from a file only the service's user can read, or
+// from ZO_ODS_SESSION; never from the command line.
+TEST(ServiceConfig, SessionFromAPrivateFileOrTheEnvironment) {
+    TempFolder folder;
+    auto file = [&](const std::string& name, const std::string& text, mode_t mode) {
+        const std::string path = folder / name;
+        std::ofstream(path) << text;
+        ::chmod(path.c_str(), mode);
+        return path;
+    };
+    Sources s;
+    s.uid = ::geteuid();
+    CommandLine line = ByHand("tcp:127.0.0.1:7000");
+    line.sessionFile = file("good", "  f00d\n", 0600);
+    EXPECT_EQ(Resolve(line, {}, s).sessionId, "f00d");
+    line.sessionFile = file("readonly", "f00d", 0400);
+    EXPECT_EQ(Resolve(line, {}, s).sessionId, "f00d");
+
+    const struct {
+        std::string path;
+        unsigned uid;
+        const char* reason;
+    } refused[] = {
+        {file("group", "x", 0640), s.uid, "group can read it"},
+        {file("others", "x", 0606), s.uid, "others can read and write it"},
+        {file("both", "x", 0622), s.uid, "group can write it, others can write it"},
+        {file("owner", "x", 0600), s.uid + 1, "not by the service's user"},
+        {file("empty", " \n", 0600), s.uid, "is empty"},
+        {file("lines", "a\nb", 0600), s.uid, "more than one line"},
+        {file("large", std::string(5000, 'x'), 0600), s.uid, "larger than 4096"},
+        {folder.path(), s.uid, "not a regular file"},
+        {folder / "missing", s.uid, "cannot open"},
+    };
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.path);
+        Sources other = s;
+        other.uid = row.uid;
+        line.sessionFile = row.path;
+        const std::string reason = Refusal(line, {}, other);
+        EXPECT_NE(reason.find(row.reason), std::string::npos) << reason;
+        EXPECT_NE(reason.find(row.path), std::string::npos) << reason;
+    }
+
+    zo::LaunchContext environment;  // ZO_ODS_SESSION without the launcher's endpoint
+    environment.sessionId = "from-env";
+    EXPECT_EQ(Resolve(ByHand("tcp:127.0.0.1:7000"), environment, s).sessionId, "from-env");
+    line.sessionFile = file("good", "f00d", 0600);
+    EXPECT_NE(Refusal(line, environment, s).find("given twice"), std::string::npos);
+    EXPECT_NE(Refusal(line, Launched(), s).find("conflicts"), std::string::npos);
 }
 
 TEST(ServiceConfig, ClientNamesMustNameOneFolder) {

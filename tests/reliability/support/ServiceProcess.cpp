@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,8 +135,11 @@ bool ServiceProcess::Spawn(std::string& error) {
         argv.push_back(m_options.listen);
     }
     if (!m_options.session.empty()) {
-        argv.push_back("--session");
-        argv.push_back(m_options.session);
+        const std::string sessionFile = m_options.folder + "/session";
+        std::ofstream(sessionFile, std::ios::trunc) << m_options.session << "\n";
+        ::chmod(sessionFile.c_str(), 0600);
+        argv.push_back("--session-file");
+        argv.push_back(sessionFile);
     }
     std::vector<std::string> env = ServiceEnvironment(m_options);
     std::vector<char*> argp = Pointers(argv);

@@ -26,7 +26,7 @@ namespace zorel {
 struct ServiceOptions {
     std::string folder;                    // empty: a fresh temporary folder, removed with the object
     std::string client = "rel";
-    std::string session = "reliability-session-0123456789";  // empty: no --session
+    std::string session = "reliability-session-0123456789";  // empty: none; else given in FOLDER/session (0600)
     std::string backend = "inventory";
     std::string listen;                    // default unix:FOLDER/run/zoscsisrv.sock
     bool omitListen = false;               // no --listen: the service falls back on [ZoScsiSrv] ListenTcp
