@@ -59,17 +59,17 @@ TEST_F(CliInventory, TargetAddListAndRemove) {
     EXPECT_EQ(added.out, "created target tgt01\n");
     const auto json = Json(Ctl({"--json", "target", "add", "tgt02"}));
     EXPECT_EQ(json.at("ok"), "true");
-    EXPECT_EQ(json.at("target"), "\"tgt02\"");
+    EXPECT_EQ(json.at("result.target"), "\"tgt02\"");
 
     EXPECT_EQ(Ctl({"targets"}).out, "tgt01\ntgt02\n");
     const auto listed = Json(Ctl({"targets", "--json"}));
-    EXPECT_EQ(listed.at("targets.0"), "\"tgt01\"");
-    EXPECT_EQ(listed.at("targets.1"), "\"tgt02\"");
+    EXPECT_EQ(listed.at("result.targets.0"), "\"tgt01\"");
+    EXPECT_EQ(listed.at("result.targets.1"), "\"tgt02\"");
 
     EXPECT_EQ(Ctl({"target", "rm", "TGT01"}).out, "removed target tgt01\n");
-    EXPECT_EQ(Json(Ctl({"target", "rm", "tgt02", "--json"})).at("target"), "\"tgt02\"");
+    EXPECT_EQ(Json(Ctl({"target", "rm", "tgt02", "--json"})).at("result.target"), "\"tgt02\"");
     EXPECT_EQ(Ctl({"targets"}).out, "no targets\n");
-    EXPECT_EQ(Json(Ctl({"targets", "--json"})).at("targets"), "[]");
+    EXPECT_EQ(Json(Ctl({"targets", "--json"})).at("result.targets"), "[]");
 }
 
 TEST_F(CliInventory, TargetRefusals) {
@@ -96,15 +96,15 @@ TEST_F(CliInventory, LunLifecycle) {
     EXPECT_TRUE(std::regex_match(created.out, std::regex(R"(created LUN 1 \(.+\) in target tgt01\n)"))) << created.out;
 
     const auto second = Json(Ctl({"--json", "lun", "create", "tgt01"}));
-    EXPECT_EQ(second.at("lun"), "2");
-    EXPECT_EQ(second.at("target"), "\"tgt01\"");
-    EXPECT_NE(second.at("name"), "\"\"");
+    EXPECT_EQ(second.at("result.lun"), "2");
+    EXPECT_EQ(second.at("result.target"), "\"tgt01\"");
+    EXPECT_NE(second.at("result.name"), "\"\"");
 
     EXPECT_EQ(Ctl({"lun", "close", "tgt01", "1"}).out, "closed LUN 1 in target tgt01\n");
     const ProcessResult opened = Ctl({"lun", "open", "tgt01", "1"});
     EXPECT_EQ(opened.exitCode, 0) << opened.err;
     EXPECT_TRUE(std::regex_match(opened.out, std::regex(R"(opened LUN 1 \(.+\) in target tgt01\n)"))) << opened.out;
-    EXPECT_EQ(Json(Ctl({"--json", "lun", "close", "tgt01", "2"})).at("lun"), "2");
+    EXPECT_EQ(Json(Ctl({"--json", "lun", "close", "tgt01", "2"})).at("result.lun"), "2");
 
     EXPECT_EQ(Ctl({"lun", "rm", "tgt01", "1"}).out, "removed LUN 1 from target tgt01\n");
     EXPECT_EQ(Json(Ctl({"--json", "lun", "rm", "tgt01", "2"})).at("ok"), "true");
@@ -113,7 +113,7 @@ TEST_F(CliInventory, LunLifecycle) {
 
 TEST_F(CliInventory, SizeBecomesTheServicesSizeOption) {
     Must({"target", "add", "tgt01"});
-    EXPECT_EQ(Json(Ctl({"--json", "lun", "create", "tgt01", "--size", "1G"})).at("options"), "\"-s 1G\"");
+    EXPECT_EQ(Json(Ctl({"--json", "lun", "create", "tgt01", "--size", "1G"})).at("result.options"), "\"-s 1G\"");
     ExpectRefused({"lun", "create", "tgt01", "--size", "lots"}, 5, "invalid_argument");
 }
 
@@ -133,7 +133,7 @@ TEST_F(CliInventory, MapUnmapAndTheirRefusals) {
     Must({"lun", "create", "tgt01"});
     EXPECT_EQ(Ctl({"map", "tgt01", "1", "host01"}).out, "mapped LUN 1 of target tgt01 to host host01\n");
     const auto mapped = Json(Ctl({"--json", "map", "tgt01", "1", "Host02"}));
-    EXPECT_EQ(mapped.at("host"), "\"Host02\"");  // host names keep their case
+    EXPECT_EQ(mapped.at("result.host"), "\"Host02\"");  // host names keep their case
     ExpectRefused({"map", "tgt01", "1", "host01"}, 4, "already_exists");
     ExpectRefused({"map", "tgt01", "7", "host01"}, 3, "not_found");
     ExpectRefused({"map", "tgt01", "1", "bad host"}, 5, "invalid_argument");
@@ -148,12 +148,12 @@ TEST_F(CliInventory, RemapMovesTheMapping) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "remapped LUN 1 of target tgt01 from host host01 to host host02\n");
     const auto doc = Json(Ctl({"--json", "ls", "--host", "host02"}));
-    EXPECT_EQ(doc.at("luns.0.lun"), "1");
-    EXPECT_EQ(Json(Ctl({"--json", "ls", "--host", "host01"})).at("luns"), "[]");
+    EXPECT_EQ(doc.at("result.luns.0.lun"), "1");
+    EXPECT_EQ(Json(Ctl({"--json", "ls", "--host", "host01"})).at("result.luns"), "[]");
 
     const auto back = Json(Ctl({"--json", "remap", "tgt01", "1", "host02", "host01"}));
-    EXPECT_EQ(back.at("from"), "\"host02\"");
-    EXPECT_EQ(back.at("to"), "\"host01\"");
+    EXPECT_EQ(back.at("result.from"), "\"host02\"");
+    EXPECT_EQ(back.at("result.to"), "\"host01\"");
 }
 
 TEST_F(CliInventory, RemapFromAnUnmappedHostIsNotFound) {
@@ -167,8 +167,8 @@ TEST_F(CliInventory, RefusedRemapPutsTheOldMappingBack) {
     EXPECT_EQ(r.exitCode, 5) << r.err;
     EXPECT_NE(r.err.find("mapping of LUN 1 to host host01 restored"), std::string::npos) << r.err;
     const auto doc = Json(Ctl({"--json", "ls", "--host", "host01"}));
-    EXPECT_EQ(doc.at("luns.0.lun"), "1");
-    EXPECT_EQ(doc.at("luns.0.target"), "\"tgt01\"");
+    EXPECT_EQ(doc.at("result.luns.0.lun"), "1");
+    EXPECT_EQ(doc.at("result.luns.0.target"), "\"tgt01\"");
 }
 
 TEST_F(CliInventory, ListingInFullAsATable) {
@@ -190,16 +190,16 @@ TEST_F(CliInventory, ListingAsJson) {
     EXPECT_EQ(r.exitCode, 0);
     const auto doc = Json(r);
     EXPECT_EQ(doc.at("ok"), "true");
-    EXPECT_EQ(doc.at("filter.target"), "null");
-    EXPECT_EQ(doc.at("filter.host"), "null");
-    EXPECT_EQ(doc.at("luns.0.target"), "\"tgt01\"");
-    EXPECT_EQ(doc.at("luns.0.lun"), "1");
-    EXPECT_EQ(doc.at("luns.0.host"), "\"host01\"");
-    EXPECT_TRUE(std::regex_match(doc.at("luns.0.created"), std::regex(R"(\d+)")));
-    EXPECT_TRUE(std::regex_match(doc.at("luns.0.created_utc"), std::regex(R"("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")")));
-    EXPECT_EQ(doc.at("luns.1.lun"), "2");
-    EXPECT_EQ(doc.at("luns.1.host"), "null");
-    EXPECT_EQ(doc.count("luns.2.lun"), 0u);
+    EXPECT_EQ(doc.at("result.filter.target"), "null");
+    EXPECT_EQ(doc.at("result.filter.host"), "null");
+    EXPECT_EQ(doc.at("result.luns.0.target"), "\"tgt01\"");
+    EXPECT_EQ(doc.at("result.luns.0.lun"), "1");
+    EXPECT_EQ(doc.at("result.luns.0.host"), "\"host01\"");
+    EXPECT_TRUE(std::regex_match(doc.at("result.luns.0.created"), std::regex(R"(\d+)")));
+    EXPECT_TRUE(std::regex_match(doc.at("result.luns.0.created_utc"), std::regex(R"("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")")));
+    EXPECT_EQ(doc.at("result.luns.1.lun"), "2");
+    EXPECT_EQ(doc.at("result.luns.1.host"), "null");
+    EXPECT_EQ(doc.count("result.luns.2.lun"), 0u);
 }
 
 struct FilterCase {
@@ -229,8 +229,8 @@ TEST_P(CliListingFilters, ListExactlyTheMatchingRecords) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto doc = Json(r);
     std::vector<std::string> rows;
-    for (size_t i = 0; doc.count("luns." + std::to_string(i) + ".lun"); ++i) {
-        const std::string p = "luns." + std::to_string(i) + ".";
+    for (size_t i = 0; doc.count("result.luns." + std::to_string(i) + ".lun"); ++i) {
+        const std::string p = "result.luns." + std::to_string(i) + ".";
         rows.push_back(doc.at(p + "target") + " " + doc.at(p + "lun") + " " + doc.at(p + "host"));
     }
     EXPECT_EQ(rows, GetParam().rows) << r.out;

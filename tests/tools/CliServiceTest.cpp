@@ -28,8 +28,8 @@ TEST_F(CliService, StartPrintsConfirmationAndJson) {
     EXPECT_EQ(json.exitCode, 0);
     const auto doc = Json(json);
     EXPECT_EQ(doc.at("ok"), "true");
-    EXPECT_EQ(doc.at("client"), "\"ctltest\"");
-    EXPECT_EQ(doc.at("fabric"), "\"iscsi\"");
+    EXPECT_EQ(doc.at("result.client"), "\"ctltest\"");
+    EXPECT_EQ(doc.at("result.fabric"), "\"iscsi\"");
 }
 
 TEST_F(CliService, StatusWithAndWithoutValidation) {
@@ -43,8 +43,8 @@ TEST_F(CliService, StatusWithAndWithoutValidation) {
 
     const auto doc = Json(Ctl({"status", "--validate", "--json"}));
     EXPECT_EQ(doc.at("ok"), "true");
-    EXPECT_EQ(doc.at("up"), "true");
-    EXPECT_EQ(doc.at("validated"), "true");
+    EXPECT_EQ(doc.at("result.up"), "true");
+    EXPECT_EQ(doc.at("result.validated"), "true");
 }
 
 TEST_F(CliService, StatusShowsTheServicesDetails) {
@@ -54,10 +54,13 @@ TEST_F(CliService, StatusShowsTheServicesDetails) {
     EXPECT_TRUE(std::regex_search(human.out, std::regex(R"(\n  targets: +1\n)"))) << human.out;
 
     const auto doc = Json(Ctl({"--json", "status"}));
-    EXPECT_EQ(doc.at("service.client"), "\"ctltest\"");
-    EXPECT_EQ(doc.at("service.backend"), "\"inventory\"");
-    EXPECT_EQ(doc.at("service.targets"), "1");
-    EXPECT_TRUE(std::regex_match(doc.at("service.pid"), std::regex(R"([1-9][0-9]*)")));
+    EXPECT_EQ(doc.at("result.service.client"), "\"ctltest\"");
+    EXPECT_EQ(doc.at("result.service.backend"), "\"inventory\"");
+    EXPECT_EQ(doc.at("command"), "\"status\"");
+    EXPECT_EQ(doc.at("result.service.targets"), "1");
+    EXPECT_EQ(doc.at("result.service.started"), "true");  // the service's "yes", as a boolean
+    EXPECT_EQ(doc.at("result.service.open_luns"), "0");   // its "open-luns", in the one key style
+    EXPECT_TRUE(std::regex_match(doc.at("result.service.pid"), std::regex(R"([1-9][0-9]*)")));
 }
 
 TEST_F(CliService, TheServiceIsLaunchedOnceAndReused) {
@@ -113,6 +116,12 @@ TEST_F(CliService, UnregisteredServiceIsUnreachable) {
     EXPECT_EQ(doc.at("error.kind"), "\"unreachable\"");
     EXPECT_EQ(doc.at("error.exit"), "7");
     EXPECT_TRUE(doc.count("error.trail.0.function")) << json.out;
+}
+
+TEST_F(CliService, ClientNameTheLauncherRefusesIsAnInvalidArgument) {
+    const ProcessResult r = CtlRaw({"--client", "a b", "status"});
+    EXPECT_EQ(r.exitCode, 5) << r.err;
+    EXPECT_NE(r.err.find("bad client name"), std::string::npos) << r.err;
 }
 
 TEST_F(CliService, ServiceProgramThatCannotStartIsUnreachable) {

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <regex>
 
 namespace zotest {
 namespace {
@@ -20,6 +21,8 @@ TEST_P(CliHelp, EveryCommandHasHelpWithExamples) {
     EXPECT_NE(r.out.find("Usage:"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Examples:"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("zoscsictl"), std::string::npos) << r.out;
+    for (const char* global : {"--client NAME", "--log-level N", "--json"})
+        EXPECT_NE(r.out.find(global), std::string::npos) << global << " missing in: " << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -27,7 +30,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"start"},
                       std::vector<std::string>{"reload"}, std::vector<std::string>{"status"},
                       std::vector<std::string>{"target", "add"}, std::vector<std::string>{"target", "rm"},
-                      std::vector<std::string>{"targets"}, std::vector<std::string>{"lun", "create"},
+                      std::vector<std::string>{"targets"}, std::vector<std::string>{"target", "ls"},
+                      std::vector<std::string>{"lun", "create"},
                       std::vector<std::string>{"lun", "open"}, std::vector<std::string>{"lun", "close"},
                       std::vector<std::string>{"lun", "rm"}, std::vector<std::string>{"map"},
                       std::vector<std::string>{"unmap"}, std::vector<std::string>{"remap"},
@@ -87,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CliUsage, GlobalOptionsAfterTheCommand) {
     const ProcessResult r = CtlRaw({"status", "--client", "late", "--json"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Json(r).at("client"), "\"late\"");
+    EXPECT_EQ(Json(r).at("result.client"), "\"late\"");
 }
 
 }  // namespace

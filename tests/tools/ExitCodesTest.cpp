@@ -58,10 +58,14 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"peer gone", E, ECONNRESET, "Connection reset", Op, kExitUnreachable},
         ClassifyCase{"broken pipe", E, EPIPE, "Broken pipe", Op, kExitUnreachable},
         ClassifyCase{"no such target", E, ENOENT, "Target t does not exist", Op, kExitNotFound},
-        ClassifyCase{"other errno", E, EIO, "I/O error", Op, kExitFailure},
+        ClassifyCase{"connection lost", E, EIO, "receive failed: peer closed the connection", Op, kExitUnreachable},
+        ClassifyCase{"malformed answer", E, EPROTO, "malformed message: not XML", Op, kExitFailure},
+        ClassifyCase{"other errno", E, EACCES, "Permission denied", Op, kExitFailure},
         ClassifyCase{"malformed response", H, 13, "Malformed AddTargetResp: no status object", Op, kExitFailure},
         ClassifyCase{"any failure while connecting", H, 774, "launch failed, errNum=2, errString=x", Stage::Connect,
                      kExitUnreachable},
+        ClassifyCase{"client name refused by the launcher", E, EINVAL, "bad client name \"a b\"", Stage::Connect,
+                     kExitInvalidArgument},
         // A name the caller passed may itself look like the library's tail;
         // the number that counts is the last one, after every name.
         ClassifyCase{"name mimicking the tail", H, 774,

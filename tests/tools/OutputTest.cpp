@@ -39,7 +39,7 @@ class Times : public ::testing::TestWithParam<TimeCase> {};
 TEST_P(Times, RenderInUtc) {
     const auto& c = GetParam();
     EXPECT_EQ(FormatUtc(c.epoch), c.human);
-    EXPECT_EQ(IsoUtc(c.epoch).Dump(), c.iso ? std::string("\"") + c.iso + "\"" : "null");
+    EXPECT_EQ(Dump(IsoUtc(c.epoch)), c.iso ? std::string("\"") + c.iso + "\"" : "null");
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Times,
@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Times,
 
 TEST(LunArray, RecordsWithAndWithoutHostAndTime) {
     const std::vector<LunInfo> luns{{"1", "tgt01", "host01", 1765274462}, {"2", "tgt01", "", 0}, {"x7", "t", "", 5}};
-    EXPECT_EQ(LunArray(luns).Dump(),
+    EXPECT_EQ(Dump(LunArray(luns)),
               R"([{"target":"tgt01","lun":1,"host":"host01","created":1765274462,"created_utc":"2025-12-09T10:01:02Z"},)"
               R"({"target":"tgt01","lun":2,"host":null,"created":null,"created_utc":null},)"
               R"({"target":"t","lun":"x7","host":null,"created":5,"created_utc":"1970-01-01T00:00:05Z"}])");
@@ -71,7 +71,7 @@ CYbError NotFound() {
 }
 
 TEST(Render, FailurePrintsTheOneLineOnStderrAndNothingOnStdout) {
-    const Printed p = Render(Outcome::Failed(NotFound()), false);
+    const Printed p = Render(Outcome::Failed(NotFound()), "target rm", false);
     EXPECT_EQ(p.exitCode, kExitNotFound);
     EXPECT_EQ(p.out, "");
     EXPECT_EQ(p.err, "zoscsictl: " + NotFound().ToString() + "\n");
@@ -79,41 +79,43 @@ TEST(Render, FailurePrintsTheOneLineOnStderrAndNothingOnStdout) {
 
 TEST(Render, FailureAsJsonCarriesCodeNumberMessageAndTrail) {
     const CYbError error = NotFound();
-    const Printed p = Render(Outcome::Failed(error), true);
+    const Printed p = Render(Outcome::Failed(error), "target rm", true);
     EXPECT_EQ(p.exitCode, kExitNotFound);
     EXPECT_EQ(p.err, "zoscsictl: " + error.ToString() + "\n");
     EXPECT_EQ(p.out,
-              std::string(R"({"ok":false,"error":{"kind":"not_found","exit":3,"code":774,"hex":"0x306","space":"host",)") +
+              std::string(R"({"ok":false,"command":"target rm","error":{"kind":"not_found","exit":3,"code":774,"hex":"0x306","space":"host",)") +
                   R"("service_error":2,"message":"Failed to delete target t, errNum=2, errString=gone","trail":[)" +
                   R"({"file":"ZoScsiSrvClient","function":"DeleteTarget","line":10,"text":"Failed to delete target t, errNum=2, errString=gone"},)" +
                   R"({"file":"zoscsictl","function":"caller","line":20,"text":"pushed"}],"text":)" +
-                  json::Quote(error.ToString()) + "}}\n");
+                  Dump(Json(error.ToString())) + "}}\n");
 }
 
 TEST(Render, ConnectFailureIsUnreachable) {
     const CYbError error = FXErrorUtil::ErrorWin32(FXCodeLocation("f", "g", 1), 774, "launch failed");
-    EXPECT_EQ(Render(Outcome::Failed(error, Stage::Connect), false).exitCode, kExitUnreachable);
+    EXPECT_EQ(Render(Outcome::Failed(error, Stage::Connect), "start", false).exitCode, kExitUnreachable);
 }
 
 TEST(Render, SuccessPrintsTableThenLinesOrOneDocument) {
     Outcome o;
     o.table = Table{{"A"}, {{"1"}}};
     o.lines = {"done"};
-    o.data.Set("x", 1);
-    const Printed human = Render(o, false);
+    o.result["x"] = 1;
+    const Printed human = Render(o, "ls", false);
     EXPECT_EQ(human.exitCode, 0);
     EXPECT_EQ(human.out, "A\n1\ndone\n");
     EXPECT_EQ(human.err, "");
-    const Printed json = Render(o, true);
-    EXPECT_EQ(json.out, "{\"ok\":true,\"x\":1}\n");
+    const Printed json = Render(o, "ls", true);
+    EXPECT_EQ(json.out, R"({"ok":true,"command":"ls","result":{"x":1}})" "\n");
     EXPECT_EQ(json.err, "");
 }
 
 TEST(Render, UsageErrorIsExitTwoWithOptionalDocument) {
-    EXPECT_EQ(RenderUsageError("bad", false).out, "");
-    const Printed p = RenderUsageError("bad \"x\"", true);
+    EXPECT_EQ(RenderUsageError("bad", "", false).out, "");
+    const Printed p = RenderUsageError("bad \"x\"", "", true);
     EXPECT_EQ(p.exitCode, kExitUsage);
-    EXPECT_EQ(p.out, R"({"ok":false,"error":{"kind":"usage","exit":2,"message":"bad \"x\""}})" "\n");
+    EXPECT_EQ(p.out, R"({"ok":false,"command":null,"error":{"kind":"usage","exit":2,"message":"bad \"x\""}})" "\n");
+    EXPECT_EQ(RenderUsageError("bad", "map", true).out,
+              R"({"ok":false,"command":"map","error":{"kind":"usage","exit":2,"message":"bad"}})" "\n");
     EXPECT_EQ(p.err, "zoscsictl: bad \"x\"\n");
 }
 

@@ -1,5 +1,6 @@
 #include "CliApp.h"
 
+#include <algorithm>
 #include <climits>
 #include <map>
 
@@ -44,11 +45,68 @@ const CLI::Validator kLunId(
     "ID");
 
 const std::map<std::string, std::string> kGroupSummaries = {
-    {"target", "Add or remove a target (target add, target rm)"},
+    {"target", "Add, remove or list targets (target add, rm, ls)"},
     {"lun", "Create, open, close or remove a LUN (lun create, open, close, rm)"},
 };
 
+constexpr size_t kHelpColumn = 30;  // where CLI11 starts an option's description
+
+std::vector<const CLI::App*> Subcommands(const CLI::App& level) {
+    return level.get_subcommands([](const CLI::App*) { return true; });
+}
+
+const CLI::App* FindSubcommand(const CLI::App& level, const std::string& word) {
+    for (const CLI::App* sub : Subcommands(level))
+        if (sub->check_name(word)) return sub;
+    return nullptr;
+}
+
+std::vector<std::string> SubcommandNames(const CLI::App& level) {
+    std::vector<std::string> names;
+    for (const CLI::App* sub : Subcommands(level)) names.push_back(sub->get_name());
+    return names;
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const auto& word : words) text += (text.empty() ? "" : ", ") + word;
+    return text;
+}
+
+// Optimal string alignment distance: insertions, deletions, substitutions
+// and swaps of two neighbours each count one.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
 }  // namespace
+
+std::string ClosestWord(const std::string& word, const std::vector<std::string>& candidates) {
+    // A long word typed at random is a different word, not a misspelling;
+    // one or two edits (a third of a longer word) is a typo.
+    const size_t allowed = std::max<size_t>(2, word.size() / 3);
+    std::string best;
+    size_t bestDistance = allowed + 1;
+    for (const auto& candidate : candidates) {
+        const size_t distance = EditDistance(word, candidate);
+        if (distance < bestDistance && distance < std::max(word.size(), candidate.size())) {
+            best = candidate;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
 
 CliApp::CliApp() : m_app(kOverview, "zoscsictl") {
     m_app.fallthrough();  // inherited: global options are accepted after the command too
@@ -62,30 +120,85 @@ CliApp::CliApp() : m_app(kOverview, "zoscsictl") {
         ->type_name("N")
         ->check(CLI::Range(-2, 2));
     m_app.add_flag("--json", m_globals.json, "Print one JSON document on standard output");
+    m_globalHelp = GlobalOptionsHelp();
+    m_app.set_version_flag("--version", std::string("zoscsictl ") + ZO_VERSION, "Print the program's version and exit");
 
-    std::map<std::string, CLI::App*> groups;
     const auto& table = CommandTable();
-    m_commands.reserve(table.size());
+    m_commands.reserve(table.size() * 2);
     for (const auto& row : table) {
-        const std::string path = row.path;
-        const auto blank = path.find(' ');
-        CLI::App* parent = &m_app;
-        std::string word = path;
-        if (blank != std::string::npos) {
-            const std::string group = path.substr(0, blank);
-            word = path.substr(blank + 1);
-            auto& g = groups[group];
-            if (!g) {
-                g = m_app.add_subcommand(group, kGroupSummaries.at(group));
-                g->require_subcommand(1);
-            }
-            parent = g;
-        }
-        CLI::App* sub = parent->add_subcommand(word, row.summary);
-        sub->footer(std::string("Examples:\n") + row.examples);
-        m_commands.push_back(Bound{sub, &row, {}});
-        for (Param p : row.params) Bind(m_commands.back(), p);
+        AddCommand(row.path, row);
+        for (const char* alias : row.aliases) AddCommand(alias, row);
     }
+}
+
+CLI::App* CliApp::AddCommand(const std::string& path, const CommandRow& row) {
+    const auto blank = path.find(' ');
+    CLI::App* parent = &m_app;
+    std::string word = path;
+    if (blank != std::string::npos) {
+        const std::string group = path.substr(0, blank);
+        word = path.substr(blank + 1);
+        CLI::App*& known = m_groups[group];
+        if (!known) {
+            known = m_app.add_subcommand(group, kGroupSummaries.at(group));
+            known->require_subcommand(1);
+            known->footer(m_globalHelp);
+        }
+        parent = known;
+    }
+    const bool alias = path != row.path;
+    const std::string summary = alias ? std::string(row.summary) + " (the same as " + row.path + ")" : row.summary;
+    CLI::App* sub = parent->add_subcommand(word, summary);
+    sub->footer(std::string("Examples:\n") + row.examples + "\n\n" + m_globalHelp);
+    m_commands.push_back(Bound{sub, &row, {}});
+    for (Param p : row.params) Bind(m_commands.back(), p);
+    return sub;
+}
+
+std::string CliApp::GlobalOptionsHelp() {
+    std::string text = "Global options (before or after the command):";
+    for (const CLI::Option* option : m_app.get_options()) {
+        if (option == m_app.get_help_ptr()) continue;
+        std::string head = "  " + option->get_name();
+        if (!option->get_type_name().empty()) head += " " + option->get_type_name();
+        // As CLI11 lays out options: a head too long for its column puts the
+        // description on a line of its own.
+        if (head.size() < kHelpColumn) head.append(kHelpColumn - head.size(), ' ');
+        else head += "\n" + std::string(kHelpColumn, ' ');
+        text += "\n" + head + option->get_description();
+    }
+    return text;
+}
+
+CliApp::CommandWords CliApp::ReadCommandWords(const std::vector<std::string>& args) const {
+    CommandWords words;
+    const CLI::App* level = &m_app;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() > 1 && arg[0] == '-') {
+            // An option; a global one may take the next word as its value.
+            const CLI::Option* option = m_app.get_option_no_throw(arg.substr(0, arg.find('=')));
+            if (option && arg.find('=') == std::string::npos && option->get_expected_min() > 0) ++i;
+            continue;
+        }
+        const CLI::App* sub = FindSubcommand(*level, arg);
+        if (!sub) {
+            const std::string shown = words.path.empty() ? arg : words.path + " " + arg;
+            const std::string close = ClosestWord(arg, SubcommandNames(*level));
+            words.problem = "unknown command '" + shown + "'";
+            words.problem += close.empty() ? "; commands: " + Joined(SubcommandNames(*level))
+                                           : "; did you mean '" + (words.path.empty() ? close : words.path + " " + close) + "'?";
+            return words;
+        }
+        words.path += (words.path.empty() ? "" : " ") + arg;
+        level = sub;
+        if (Subcommands(*level).empty()) return words;
+    }
+    if (words.path.empty())
+        words.problem = "no command given; commands: " + Joined(SubcommandNames(*level));
+    else
+        words.problem = "'" + words.path + "' needs a command: " + Joined(SubcommandNames(*level));
+    return words;
 }
 
 void CliApp::Bind(Bound& bound, Param param) {

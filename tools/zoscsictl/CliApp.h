@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,16 @@ public:
     // args().given.
     const CommandRow* Selected();
 
+    // The command words of a command line, read without parsing it whole:
+    // `path` holds the words recognised ("lun create"); `problem` says what is
+    // wrong with them, when anything is ("unknown command 'tagret'; did you
+    // mean 'target'?", "'lun' needs a command: ..."), else it is empty.
+    struct CommandWords {
+        std::string path;
+        std::string problem;
+    };
+    CommandWords ReadCommandWords(const std::vector<std::string>& args) const;
+
 private:
     struct Bound {
         CLI::App* app;
@@ -37,12 +48,22 @@ private:
         std::vector<std::pair<Param, CLI::Option*>> options;
     };
 
+    CLI::App* AddCommand(const std::string& path, const CommandRow& row);
     void Bind(Bound& bound, Param param);
+    // The global options as a help section, for every command's help.
+    std::string GlobalOptionsHelp();
 
     CLI::App m_app;
     GlobalOptions m_globals;
     Args m_args;
     std::vector<Bound> m_commands;
+    std::map<std::string, CLI::App*> m_groups;  // "target", "lun"
+    std::string m_globalHelp;
 };
+
+// The word of `candidates` closest to `word` by edit distance (a swap of two
+// neighbours counts as one edit), when it is close enough to be a likely
+// misspelling; else empty.
+std::string ClosestWord(const std::string& word, const std::vector<std::string>& candidates);
 
 }  // namespace zoctl

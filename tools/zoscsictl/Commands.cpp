@@ -28,19 +28,19 @@ std::string Lower(std::string text) {
     return text;
 }
 
-json::Value Fields(std::initializer_list<std::pair<const char*, json::Value>> fields) {
-    json::Value object = json::Value::Object();
-    for (const auto& field : fields) object.Set(field.first, field.second);
+Json Fields(std::initializer_list<std::pair<const char*, Json>> fields) {
+    Json object = Json::object();
+    for (const auto& [key, value] : fields) object[key] = value;
     return object;
 }
 
 // The common tail of every mutation: the error, or one confirmation line
 // and the JSON members.
-Outcome Done(const CYbError& error, std::string line, json::Value data) {
+Outcome Done(const CYbError& error, std::string line, Json result) {
     if (error.IsError()) return Outcome::Failed(error);
     Outcome outcome;
     outcome.lines.push_back(std::move(line));
-    outcome.data = std::move(data);
+    outcome.result = std::move(result);
     return outcome;
 }
 
@@ -57,6 +57,21 @@ Outcome RunReload(ZoScsiSrvClient& client, const Args& a) {
                 Fields({{"command", a.command}}));
 }
 
+// A detail of the service's status as JSON: numbers as numbers, yes and no
+// as booleans, anything else as text.
+Json DetailValue(const std::string& value) {
+    if (value == "yes" || value == "no") return value == "yes";
+    if (!value.empty() && value.size() <= 18 && value.find_first_not_of("0123456789") == std::string::npos)
+        return static_cast<long long>(std::stoll(value));
+    return value;
+}
+
+// JSON keys are lower case with underscores: "open-luns" becomes "open_luns".
+std::string JsonKey(std::string key) {
+    std::replace(key.begin(), key.end(), '-', '_');
+    return key;
+}
+
 // The service's own "status" word answers "key=value" lines (version, pid,
 // backend, counts). They are extra detail: a service that does not know the
 // word is still up, so a refusal only leaves them out.
@@ -71,14 +86,12 @@ void AddServiceDetails(ZoScsiSrvClient& client, const Args& a, Outcome& outcome)
         details.emplace_back(line.substr(0, eq), line.substr(eq + 1));
         width = std::max(width, eq);
     }
-    json::Value service = json::Value::Object();
+    Json service = Json::object();
     for (const auto& [key, value] : details) {
         outcome.lines.push_back("  " + key + ":" + std::string(width - key.size() + 1, ' ') + value);
-        const bool number = !value.empty() && value.size() <= 18 &&
-                            value.find_first_not_of("0123456789") == std::string::npos;
-        service.Set(key, number ? json::Value(static_cast<long long>(std::stoll(value))) : json::Value(value));
+        service[JsonKey(key)] = DetailValue(value);
     }
-    outcome.data.Set("service", std::move(service));
+    outcome.result["service"] = std::move(service);
 }
 
 Outcome RunStatus(ZoScsiSrvClient& client, const Args& a) {
@@ -118,9 +131,7 @@ Outcome RunTargets(ZoScsiSrvClient& client, const Args&) {
     Outcome outcome;
     outcome.lines = targets;
     if (targets.empty()) outcome.lines.push_back("no targets");
-    json::Value list = json::Value::Array();
-    for (const auto& t : targets) list.Push(t);
-    outcome.data.Set("targets", std::move(list));
+    outcome.result["targets"] = targets;
     return outcome;
 }
 
@@ -176,7 +187,7 @@ Outcome RunLunRm(ZoScsiSrvClient& client, const Args& a) {
                 Fields({{"target", target}, {"lun", a.lun}}));
 }
 
-json::Value MappingFields(const Args& a, const char* hostKey, const std::string& host) {
+Json MappingFields(const Args& a, const char* hostKey, const std::string& host) {
     return Fields({{"target", Lower(a.target)}, {"lun", a.lun}, {hostKey, host}});
 }
 
@@ -278,9 +289,9 @@ Outcome RunLs(ZoScsiSrvClient& client, const Args& a) {
     } else {
         outcome.table = LunTable(luns);
     }
-    outcome.data.Set("filter", Fields({{"target", byTarget ? json::Value(target) : json::Value()},
-                                       {"host", byHost ? json::Value(a.hostFilter) : json::Value()}}));
-    outcome.data.Set("luns", LunArray(luns));
+    outcome.result["filter"] = Fields({{"target", byTarget ? Json(target) : Json()},
+                                       {"host", byHost ? Json(a.hostFilter) : Json()}});
+    outcome.result["luns"] = LunArray(luns);
     return outcome;
 }
 
@@ -304,8 +315,8 @@ const std::vector<CommandRow>& CommandTable() {
          "  zoscsictl target add tgt01 --params 'description=scratch'",
          RunTargetAdd},
         {"target rm", "Remove a target", {P::Target}, "  zoscsictl target rm tgt01", RunTargetRm},
-        {"targets", "List the targets, one per line", {}, "  zoscsictl targets\n  zoscsictl targets --json",
-         RunTargets},
+        {"target ls", "List the targets, one per line", {}, "  zoscsictl target ls\n  zoscsictl targets --json",
+         RunTargets, {"targets"}},
         {"lun create", "Create a LUN in a target; the service picks its id", {P::Target, P::Size, P::Setting, P::Options},
          "  zoscsictl lun create tgt01 --size 64M\n  zoscsictl lun create tgt01 --size 10G --setting 1",
          RunLunCreate},

@@ -47,11 +47,12 @@ struct Args {
 };
 
 struct CommandRow {
-    const char* path;     // "lun create": words of the command
+    const char* path;     // "lun create": words of the command, also its name in --json documents
     const char* summary;  // one line for the command list
     std::vector<Param> params;
     const char* examples;
     Outcome (*run)(ZoScsiSrvClient& client, const Args& args);
+    std::vector<const char*> aliases = {};  // further words that run the same command ("targets")
 };
 
 const std::vector<CommandRow>& CommandTable();

@@ -25,9 +25,11 @@ ExitCode FromServiceNumber(int number) {
     }
 }
 
-// An errno from the connection itself: the service went away under us.
+// An errno from the connection itself: the service went away under us. The
+// connection reports a send or receive that failed on a lost peer as EIO.
 bool IsConnectionErrno(unsigned code) {
     switch (code) {
+    case EIO:
     case EPIPE:
     case ECONNRESET:
     case ECONNREFUSED:
@@ -55,8 +57,13 @@ std::optional<int> ServiceErrorNumber(const std::string& message) {
 
 ExitCode ClassifyError(const CYbError& error, Stage stage) {
     if (!error.IsError()) return kExitOk;
-    if (stage == Stage::Connect) return kExitUnreachable;
     const unsigned code = error.Code();
+    if (stage == Stage::Connect) {
+        // A client name the launcher refuses is a value to correct, not an
+        // unreachable service.
+        const bool refusedValue = error.Space() == FXErrorSpace::ErrNo && code == EINVAL;
+        return refusedValue ? kExitInvalidArgument : kExitUnreachable;
+    }
     if (error.Space() == FXErrorSpace::ErrNo) {
         if (code == EINVAL) return kExitInvalidArgument;
         if (code == ENOENT) return kExitNotFound;

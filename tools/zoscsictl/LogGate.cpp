@@ -12,6 +12,7 @@ void LogGate::Write(int level, const char* function, int line, int arg1, int arg
     va_start(args, format);
     const std::string text = ZoFormatV(format, args);
     va_end(args);
+    if (m_beforeWrite) m_beforeWrite();
     m_out.Write(level, function, line, arg1, arg2, "%s", text.c_str());
 }
 
@@ -24,6 +25,8 @@ int ResolveLogLevel(bool optionGiven, int optionLevel) {
     return (*end == '\0' && level >= -2 && level <= 2) ? static_cast<int>(level) : -1;
 }
 
-void InstallLogGate(int level) { g_ptrLogWriter = boost::make_shared<LogGate>(level); }
+void InstallLogGate(int level, std::function<void()> beforeWrite) {
+    g_ptrLogWriter = boost::make_shared<LogGate>(level, std::move(beforeWrite));
+}
 
 }  // namespace zoctl

@@ -5,11 +5,16 @@
 
 #include "LogWriter.h"
 
+#include <functional>
+
 namespace zoctl {
 
 class LogGate : public CLogWriterInterface {
 public:
-    explicit LogGate(int level) : m_level(level), m_out(level) {}
+    // `beforeWrite`, when set, runs before each line that passes the gate
+    // (the progress line erases itself there).
+    explicit LogGate(int level, std::function<void()> beforeWrite = {})
+        : m_level(level), m_out(level), m_beforeWrite(std::move(beforeWrite)) {}
 
     void Write(int level, const char* function, int line, int arg1, int arg2, const char* format, ...) override
         __attribute__((format(printf, 7, 8)));
@@ -18,6 +23,7 @@ public:
 private:
     int m_level;
     StderrLogWriter m_out;
+    std::function<void()> m_beforeWrite;
 };
 
 // The option's level when given; else ZO_LOG_LEVEL, as the framework's own
@@ -25,6 +31,6 @@ private:
 int ResolveLogLevel(bool optionGiven, int optionLevel);
 
 // Installs a LogGate of `level` as the process's log writer.
-void InstallLogGate(int level);
+void InstallLogGate(int level, std::function<void()> beforeWrite = {});
 
 }  // namespace zoctl

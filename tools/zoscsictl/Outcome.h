@@ -1,6 +1,6 @@
 // What a command hands back to be printed: the error (or success), the human
-// rendering (an optional table, then plain lines) and the JSON members that
-// follow "ok" in the --json document.
+// rendering (an optional table, then plain lines) and the `result` member of
+// the --json document.
 #pragma once
 
 #include "CYbError.h"
@@ -23,7 +23,7 @@ struct Outcome {
     Stage stage = Stage::Operation;
     std::optional<Table> table;
     std::vector<std::string> lines;
-    json::Value data = json::Value::Object();
+    Json result = Json::object();
 
     static Outcome Failed(const CYbError& error, Stage stage = Stage::Operation) {
         Outcome o;

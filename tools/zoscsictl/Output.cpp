@@ -41,12 +41,17 @@ std::string Strftime(int64_t epochSeconds, const char* format) {
 }
 
 // A LUN as the service named it: a number when it is one, else the text.
-json::Value LunValue(const std::string& lun) {
-    if (!lun.empty() && lun.size() <= 18 &&
-        lun.find_first_not_of("0123456789") == std::string::npos) {
-        return json::Value(static_cast<long long>(std::strtoll(lun.c_str(), nullptr, 10)));
-    }
-    return json::Value(lun);
+Json LunValue(const std::string& lun) {
+    if (!lun.empty() && lun.size() <= 18 && lun.find_first_not_of("0123456789") == std::string::npos)
+        return static_cast<long long>(std::strtoll(lun.c_str(), nullptr, 10));
+    return lun;
+}
+
+Json Envelope(bool ok, const std::string& command) {
+    Json doc = Json::object();
+    doc["ok"] = ok;
+    doc["command"] = command.empty() ? Json() : Json(command);
+    return doc;
 }
 
 const char* SpaceName(FXErrorSpace space) { return space == FXErrorSpace::ErrNo ? "errno" : "host"; }
@@ -86,9 +91,9 @@ std::string FormatUtc(int64_t epochSeconds) {
     return text.empty() ? "-" : text;
 }
 
-json::Value IsoUtc(int64_t epochSeconds) {
+Json IsoUtc(int64_t epochSeconds) {
     const std::string text = Strftime(epochSeconds, "%Y-%m-%dT%H:%M:%SZ");
-    return text.empty() ? json::Value() : json::Value(text);
+    return text.empty() ? Json() : Json(text);
 }
 
 Table LunTable(const std::vector<ZoScsiSrvClient::LunInfo>& luns) {
@@ -98,66 +103,53 @@ Table LunTable(const std::vector<ZoScsiSrvClient::LunInfo>& luns) {
     return table;
 }
 
-json::Value LunArray(const std::vector<ZoScsiSrvClient::LunInfo>& luns) {
-    json::Value array = json::Value::Array();
+Json LunArray(const std::vector<ZoScsiSrvClient::LunInfo>& luns) {
+    Json array = Json::array();
     for (const auto& lun : luns) {
-        json::Value item = json::Value::Object();
-        item.Set("target", lun.target);
-        item.Set("lun", LunValue(lun.lun));
-        item.Set("host", lun.host.empty() ? json::Value() : json::Value(lun.host));
-        item.Set("created", lun.creationTime == 0 ? json::Value() : json::Value(lun.creationTime));
-        item.Set("created_utc", IsoUtc(lun.creationTime));
-        array.Push(std::move(item));
+        array.push_back({{"target", lun.target},
+                         {"lun", LunValue(lun.lun)},
+                         {"host", lun.host.empty() ? Json() : Json(lun.host)},
+                         {"created", lun.creationTime == 0 ? Json() : Json(lun.creationTime)},
+                         {"created_utc", IsoUtc(lun.creationTime)}});
     }
     return array;
 }
 
-json::Value ErrorObject(const CYbError& error, ExitCode exit) {
-    json::Value trail = json::Value::Array();
-    for (const auto& frame : error.Trail()) {
-        json::Value f = json::Value::Object();
-        f.Set("file", frame.file);
-        f.Set("function", frame.function);
-        f.Set("line", frame.line);
-        f.Set("text", frame.text);
-        trail.Push(std::move(f));
-    }
+Json ErrorObject(const CYbError& error, ExitCode exit) {
+    Json trail = Json::array();
+    for (const auto& frame : error.Trail())
+        trail.push_back({{"file", frame.file}, {"function", frame.function}, {"line", frame.line}, {"text", frame.text}});
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%X", error.Code());
     const auto number = ServiceErrorNumber(error.Message());
-
-    json::Value object = json::Value::Object();
-    object.Set("kind", ExitKind(exit));
-    object.Set("exit", static_cast<int>(exit));
-    object.Set("code", error.Code());
-    object.Set("hex", hex);
-    object.Set("space", SpaceName(error.Space()));
-    object.Set("service_error", number ? json::Value(*number) : json::Value());
-    object.Set("message", error.Message());
-    object.Set("trail", std::move(trail));
-    object.Set("text", error.ToString());
-    return object;
+    return {{"kind", ExitKind(exit)},
+            {"exit", static_cast<int>(exit)},
+            {"code", error.Code()},
+            {"hex", hex},
+            {"space", SpaceName(error.Space())},
+            {"service_error", number ? Json(*number) : Json()},
+            {"message", error.Message()},
+            {"trail", std::move(trail)},
+            {"text", error.ToString()}};
 }
 
-Printed Render(const Outcome& outcome, bool asJson) {
+Printed Render(const Outcome& outcome, const std::string& command, bool asJson) {
     Printed printed;
     if (outcome.error.IsError()) {
         const ExitCode exit = ClassifyError(outcome.error, outcome.stage);
         printed.exitCode = exit;
         printed.err = kProgram + outcome.error.ToString() + "\n";
         if (asJson) {
-            json::Value doc = json::Value::Object();
-            doc.Set("ok", false);
-            doc.Set("error", ErrorObject(outcome.error, exit));
-            printed.out = doc.Dump() + "\n";
+            Json doc = Envelope(false, command);
+            doc["error"] = ErrorObject(outcome.error, exit);
+            printed.out = Dump(doc) + "\n";
         }
         return printed;
     }
     if (asJson) {
-        json::Value doc = json::Value::Object();
-        doc.Set("ok", true);
-        doc.Merge(outcome.data);
-        printed.out = doc.Dump() + "\n";
+        Json doc = Envelope(true, command);
+        doc["result"] = outcome.result;
+        printed.out = Dump(doc) + "\n";
         return printed;
     }
     if (outcome.table) printed.out += RenderTable(*outcome.table);
@@ -165,19 +157,14 @@ Printed Render(const Outcome& outcome, bool asJson) {
     return printed;
 }
 
-Printed RenderUsageError(const std::string& message, bool asJson) {
+Printed RenderUsageError(const std::string& message, const std::string& command, bool asJson) {
     Printed printed;
     printed.exitCode = kExitUsage;
     printed.err = kProgram + message + "\n";
     if (asJson) {
-        json::Value error = json::Value::Object();
-        error.Set("kind", ExitKind(kExitUsage));
-        error.Set("exit", static_cast<int>(kExitUsage));
-        error.Set("message", message);
-        json::Value doc = json::Value::Object();
-        doc.Set("ok", false);
-        doc.Set("error", std::move(error));
-        printed.out = doc.Dump() + "\n";
+        Json doc = Envelope(false, command);
+        doc["error"] = {{"kind", ExitKind(kExitUsage)}, {"exit", static_cast<int>(kExitUsage)}, {"message", message}};
+        printed.out = Dump(doc) + "\n";
     }
     return printed;
 }

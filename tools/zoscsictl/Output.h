@@ -19,15 +19,15 @@ std::string RenderTable(const Table& table);
 // or a value outside the calendar.
 std::string FormatUtc(int64_t epochSeconds);
 // "2026-12-09T10:01:02Z", or null like FormatUtc's "-".
-json::Value IsoUtc(int64_t epochSeconds);
+Json IsoUtc(int64_t epochSeconds);
 
 // A listing as the table TARGET LUN HOST CREATED, and as a JSON array of
 // {"target","lun","host","created","created_utc"}.
 Table LunTable(const std::vector<ZoScsiSrvClient::LunInfo>& luns);
-json::Value LunArray(const std::vector<ZoScsiSrvClient::LunInfo>& luns);
+Json LunArray(const std::vector<ZoScsiSrvClient::LunInfo>& luns);
 
 // The "error" member of a failed --json document.
-json::Value ErrorObject(const CYbError& error, ExitCode exit);
+Json ErrorObject(const CYbError& error, ExitCode exit);
 
 struct Printed {
     int exitCode = 0;
@@ -35,9 +35,11 @@ struct Printed {
     std::string err;  // standard error
 };
 
-// The whole output of a command and its exit code.
-Printed Render(const Outcome& outcome, bool asJson);
-// A command line that could not be parsed.
-Printed RenderUsageError(const std::string& message, bool asJson);
+// The whole output of `command` (its words, "lun create") and its exit code.
+// The --json document is the envelope {"ok", "command", "result" | "error"}.
+Printed Render(const Outcome& outcome, const std::string& command, bool asJson);
+// A command line that could not be parsed; `command` is empty when no
+// command word was recognised (null in the document).
+Printed RenderUsageError(const std::string& message, const std::string& command, bool asJson);
 
 }  // namespace zoctl

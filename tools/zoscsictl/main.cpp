@@ -4,10 +4,12 @@
 #include "CliApp.h"
 #include "LogGate.h"
 #include "Output.h"
+#include "Progress.h"
 #include "Session.h"
 
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
 namespace {
@@ -19,19 +21,21 @@ void Write(const zoctl::Printed& printed) {
 }
 
 // Only for a command line that did not parse: whether --json was asked for.
-bool MentionsJson(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--json") == 0) return true;
+bool MentionsJson(const std::vector<std::string>& args) {
+    for (const auto& arg : args)
+        if (arg == "--json") return true;
     return false;
 }
 
-zoctl::Outcome Run(const zoctl::CommandRow& row, zoctl::CliApp& cli) {
+zoctl::Outcome Run(const zoctl::CommandRow& row, zoctl::CliApp& cli, zoctl::ProgressLine& progress) {
     zoctl::Args& args = cli.args();
     const CYbError named = zoctl::ResolveClientName(cli.globals().client, args.client);
     if (named.IsError()) return zoctl::Outcome::Failed(named);
     ZoScsiSrvClient client;
+    progress.Begin("starting or reaching ZoScsiSrv for client " + args.client);
     const CYbError connected = zoctl::Connect(client, args.client);
     if (connected.IsError()) return zoctl::Outcome::Failed(connected, zoctl::Stage::Connect);
+    progress.Begin(std::string("waiting for the service (") + row.path + ")");
     return row.run(client, args);
 }
 
@@ -39,25 +43,33 @@ zoctl::Outcome Run(const zoctl::CommandRow& row, zoctl::CliApp& cli) {
 
 int main(int argc, char** argv) {
     zoctl::CliApp cli;
+    const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         cli.app().parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return cli.app().exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
+    } catch (const CLI::Success& e) {  // --help, --version
         return cli.app().exit(e);
     } catch (const CLI::ParseError& e) {
-        Write(zoctl::RenderUsageError(std::string(e.what()) + " (see --help)", MentionsJson(argc, argv)));
+        // CLI11 says "A subcommand is required" for a misspelt command word;
+        // the words themselves are checked first.
+        const zoctl::CliApp::CommandWords words = cli.ReadCommandWords(args);
+        const std::string message = words.problem.empty() ? std::string(e.what()) : words.problem;
+        Write(zoctl::RenderUsageError(message + " (see --help)", words.path, MentionsJson(args)));
         return zoctl::kExitUsage;
     }
+    const bool json = cli.globals().json;
+    zoctl::ProgressLine progress({STDERR_FILENO, zoctl::ProgressLine::Wanted(STDERR_FILENO, json)});
     const bool levelGiven = cli.app().get_option("--log-level")->count() > 0;
-    zoctl::InstallLogGate(zoctl::ResolveLogLevel(levelGiven, cli.globals().logLevel));
+    zoctl::InstallLogGate(zoctl::ResolveLogLevel(levelGiven, cli.globals().logLevel), [&] { progress.Erase(); });
     const zoctl::CommandRow* row = cli.Selected();
     try {
-        const zoctl::Printed printed = zoctl::Render(Run(*row, cli), cli.globals().json);
+        const zoctl::Outcome outcome = Run(*row, cli, progress);
+        progress.End();
+        const zoctl::Printed printed = zoctl::Render(outcome, row->path, json);
         Write(printed);
         return printed.exitCode;
     } catch (const std::exception& e) {
         // The library passes the framework's exceptions (and bad_alloc) through.
+        progress.End();
         std::fprintf(stderr, "zoscsictl: unexpected failure: %s\n", e.what());
         return zoctl::kExitFailure;
     }
