@@ -51,14 +51,18 @@ struct InventorySnapshot {
     std::vector<MappingRecord> mappings;
 };
 
-// Outcome of a backend call: ok, or a failure with the backend's own text
-// (answered to the client with the backend-failure error number).
+// Outcome of a backend call: ok, or a failure with the backend's own text,
+// answered to the client with the backend-failure error number, or with
+// `number` (a ZoScsiServer error number) for a refusal made before the
+// backend changed anything, such as a limit of the fabric.
 struct BackendStatus {
     bool ok = true;
     std::string text;
+    int number = 0;
 
     static BackendStatus Ok() { return {}; }
     static BackendStatus Fail(std::string why) { return {false, std::move(why)}; }
+    static BackendStatus Refuse(int number, std::string why) { return {false, std::move(why), number}; }
 };
 
 // What a backend learns about its instance when it is made.

@@ -36,7 +36,7 @@ public:
             status = BackendStatus::Fail("failed with an exception");
         }
         if (status.ok) return ServiceStatus::Ok();
-        return ServiceStatus::Fail(kErrBackend,
+        return ServiceStatus::Fail(status.number ? status.number : kErrBackend,
                                    std::string("backend ") + m_backend.Name() + " refused to " + what + ": " + status.text);
     }
 

@@ -4,7 +4,7 @@
 // records, writes them and has the backend carry the change out, all in one
 // inventory transaction: the answer is given only after the commit, and a
 // backend refusal rolls everything back (kErrBackend with the backend's
-// text). Rules (docs/SERVICE.md):
+// text, or the error number the backend named). Rules (docs/SERVICE.md):
 //   - a target exists once (7); it can be deleted only without LUNs (16);
 //   - a LUN gets the lowest free id from 1 in its target; a closed LUN keeps
 //     its record and data and is opened again by id; a LUN can be deleted
@@ -60,7 +60,8 @@ public:
     ServiceStatus Count(InventoryCounts& counts);
 
 private:
-    // Calls the backend inside a mutation; a refusal or a throw becomes kErrBackend.
+    // Calls the backend inside a mutation; a refusal or a throw becomes kErrBackend
+    // (or the number the backend's refusal carries).
     class BackendCall;
     using Mutation = std::function<ServiceStatus(InventoryQueries&, BackendCall&)>;
 

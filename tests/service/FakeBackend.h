@@ -14,6 +14,7 @@ public:
     // The call to refuse ("CreateLun", ...) and the text of the refusal.
     std::string failOn;
     std::string failText = "refused by the fake";
+    int failNumber = 0;  // the refusal's error number; 0: a backend failure
     std::string throwOn;
 
     std::vector<std::string> Calls() const {
@@ -66,7 +67,7 @@ private:
             m_calls.push_back(detail.empty() ? call : call + " " + detail);
         }
         if (call == throwOn) throw std::runtime_error("the fake threw");
-        if (call == failOn) return zoscsi::BackendStatus::Fail(failText);
+        if (call == failOn) return zoscsi::BackendStatus::Refuse(failNumber, failText);
         return zoscsi::BackendStatus::Ok();
     }
 

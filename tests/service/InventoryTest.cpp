@@ -247,6 +247,16 @@ TEST_F(InventoryTest, ABackendRefusalRollsEverythingBack) {
     }
 }
 
+TEST_F(InventoryTest, ABackendRefusalKeepsTheErrorNumberItNames) {
+    ASSERT_TRUE(inventory->CreateTarget("tgt01", "").ok());
+    NewLun("tgt01");
+    backend.failOn = "MapHost";
+    backend.failNumber = kErrLimit;
+    const ServiceStatus status = inventory->MapHost("tgt01", 1, "h1");
+    EXPECT_EQ(status.number, kErrLimit);
+    EXPECT_EQ(status.text, "backend fake refused to map LUN 1 of target tgt01 to \"h1\": refused by the fake");
+}
+
 TEST_F(InventoryTest, ABackendThatThrowsIsARefusal) {
     backend.throwOn = "CreateTarget";
     const ServiceStatus status = inventory->CreateTarget("tgt01", "");

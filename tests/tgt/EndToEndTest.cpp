@@ -15,6 +15,9 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
+
 using namespace zoscsi;
 using namespace zoscsi::tgt;
 
@@ -177,6 +180,61 @@ TEST_F(EndToEnd, ABackendStartsItsOwnTgtdAgainAfterACrashAndStopsIt) {
     backend->Stop();
     for (int i = 0; i < 100 && tgtd.FindOtherTgtd() > 0; ++i) ::usleep(20000);
     EXPECT_EQ(tgtd.FindOtherTgtd(), 0) << "stopped with its last target";
+}
+
+// "Threads:" or "Max open files" (soft and hard) of a process, from /proc.
+std::string ProcLine(pid_t pid, const char* file, const std::string& key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0) return line;
+    return "";
+}
+
+TEST_F(EndToEnd, ItsOwnTgtdServesDataAsConfigured) {
+    SKIP_UNLESS_POSSIBLE();
+    const struct {
+        const char* store;
+        const char* flags;
+        int ioThreads;
+        int tgtdThreads;  // its main thread and the LUN's I/O threads
+    } cases[] = {{"rdwr", "", 3, 4}, {"rdwr", "sync", 1, 2}, {"aio", "", 1, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.store) + " " + c.flags + " " + std::to_string(c.ioThreads));
+        tgtd.PickPorts();
+        TgtConfig config = Config(true);
+        config.stopOnExit = true;
+        config.backingStore = c.store;
+        config.backingFlags = c.flags;
+        config.ioThreads = c.ioThreads;
+        auto backend = MakeTgtBackendWith(config, client, data.path());
+        LunRecord lun = Lun("disk4", 1);
+        lun.sizeBytes = k64MiB;
+        std::string error;
+        ASSERT_TRUE(CreateBackingFile(data / "luns/disk4/1.img", k64MiB, error)) << error;
+        Expect(backend->Start(1, WithHosts(WithTarget({}, TargetRecord{"disk4", "", 1}), lun, {kHostA})), "start");
+
+        const pid_t pid = tgtd.FindOtherTgtd();
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(ProcLine(pid, "status", "Threads:"), "Threads:\t" + std::to_string(c.tgtdThreads));
+        std::istringstream files(ProcLine(pid, "limits", "Max open files").substr(14));
+        std::string soft, hard;
+        files >> soft >> hard;
+        EXPECT_EQ(soft, hard) << "tgtd may use every descriptor it is allowed";
+        const ProcessResult shown = RunTool({"/usr/sbin/tgtadm", "--control-port=" + std::to_string(tgtd.controlPort()),
+                                             "--lld=iscsi", "--mode", "target", "--op", "show"});
+        EXPECT_NE(shown.out.find(std::string("Backing store type: ") + c.store), std::string::npos) << shown.out;
+        EXPECT_NE(shown.out.find(std::string("Backing store flags: ") + c.flags + "\n"), std::string::npos);
+#ifdef ZO_ISCSI_BLOCK
+        const std::string url = LunUrl("disk4", kHostA, 1);
+        EXPECT_TRUE(RunTool({ZO_ISCSI_BLOCK, kHostA, url, "write", "7", c.store}).Succeeded());
+        EXPECT_EQ(ReadBlock(kHostA, url).substr(0, 8), (std::string(c.store) + c.store + c.store).substr(0, 8));
+#endif
+        backend->Stop();
+        for (int i = 0; i < 100 && tgtd.FindOtherTgtd() > 0; ++i) ::usleep(20000);
+        ASSERT_EQ(tgtd.FindOtherTgtd(), 0);
+        ASSERT_TRUE(RemoveBackingFile(data / "luns/disk4/1.img", error)) << error;
+    }
 }
 
 TEST_F(EndToEnd, ATgtdThatCannotBindItsPortalIsStoppedAndStartFails) {

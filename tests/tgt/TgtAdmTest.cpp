@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace zoscsi::tgt;
 using Op = TgtCommand::Op;
 
@@ -77,9 +79,28 @@ TEST(TgtAdm, ValuesThatLookLikeOptionsStayInsideTheirOwnArgument) {
 }
 
 TEST(TgtAdm, TgtdStartsInTheForegroundOnItsControlPortAndOnePortal) {
-    EXPECT_EQ(TgtdArgv("/usr/sbin/tgtd", 3261, "127.0.0.1:3260"),
-              (std::vector<std::string>{"/usr/sbin/tgtd", "-f", "--control-port=3261", "--iscsi",
+    EXPECT_EQ(TgtdArgv("/usr/sbin/tgtd", 3261, "127.0.0.1:3260", 4),
+              (std::vector<std::string>{"/usr/sbin/tgtd", "-f", "--control-port=3261", "--nr_iothreads=4", "--iscsi",
                                         "portal=127.0.0.1:3260"}));
+}
+
+TEST(TgtAdm, NewLogicalUnitsGetTheConfiguredBackingStore) {
+    const struct {
+        const char* store;
+        const char* flags;
+        std::vector<std::string> words;  // after --backing-store=
+    } cases[] = {
+        {"rdwr", "", {"--bstype=rdwr", "--device-type=disk"}},
+        {"rdwr", "sync:direct", {"--bstype=rdwr", "--bsoflags=sync:direct", "--device-type=disk"}},
+        {"aio", "", {"--bstype=aio", "--device-type=disk"}},
+    };
+    for (const auto& c : cases) {
+        const TgtAdm adm({"/usr/sbin/tgtadm", 7, std::chrono::milliseconds(100)}, {c.store, c.flags});
+        const std::vector<std::string> argv = adm.Argv(Make(Op::NewLun, 1, 2, "/d/2.img"));
+        const std::vector<std::string> tail(std::find(argv.begin(), argv.end(), "--backing-store=/d/2.img") + 1,
+                                            argv.end());
+        EXPECT_EQ(tail, c.words) << c.store << " " << c.flags;
+    }
 }
 
 TEST(TgtAdm, AFailureCarriesTheRequestAndTgtadmsMessage) {

@@ -12,6 +12,8 @@
 
 #include <fstream>
 
+#include "ZoScsiServer.h"
+
 using namespace zoscsi;
 using namespace zoscsi::tgt;
 
@@ -24,12 +26,12 @@ protected:
         fake.Portals("Portal: 127.0.0.1:3260,1\n");
     }
 
-    std::unique_ptr<Backend> Make(int limitMs = 3000) {
+    std::unique_ptr<Backend> Make(int limitMs = 3000, const MachineLimits& limits = ReadMachineLimits()) {
         TgtConfig config;
         config.startDaemon = false;
         config.tgtadmPath = FakeTgtAdm::Path();
         config.callLimit = std::chrono::milliseconds(limitMs);
-        return MakeTgtBackendWith(config, "alpha", data.path());
+        return MakeTgtBackendWith(config, "alpha", data.path(), limits);
     }
 
     std::string File(const std::string& target, int id) const { return data / ("luns/" + target + "/" + std::to_string(id) + ".img"); }
@@ -120,6 +122,29 @@ TEST_F(TgtBackendFake, ARefusedRequestFailsWithTgtadmsMessage) {
     EXPECT_NE(status.text.find("--op new --tid=1 --lun=1"), std::string::npos) << status.text;
     EXPECT_NE(status.text.find("exit 22: tgtadm: invalid request"), std::string::npos) << status.text;
     EXPECT_EQ(Count("--op bind"), 0u);  // never admitted to a half-made target
+}
+
+TEST_F(TgtBackendFake, PastTheCeilingNothingIsMadeAndTheLimitIsTheReason) {
+    MachineLimits limits;
+    limits.pidMax = 4;  // half for tgtd: two LUNs of one I/O thread
+    auto backend = Make(3000, limits);
+    std::string error;
+    for (int id : {1, 2, 3}) ASSERT_TRUE(CreateBackingFile(File("t1", id), 4096, error)) << error;
+    const std::vector<LunRecord> luns = {Lun("t1", 1), Lun("t1", 2), Lun("t1", 3)};
+
+    const BackendStatus start = backend->Start(1, Inventory(luns, {{"t1", 1, "h"}, {"t1", 2, "h"}, {"t1", 3, "h"}}));
+    EXPECT_EQ(start.number, ZoScsiServer::kErrLimit);
+    EXPECT_NE(start.text.find("at most 2 LUNs on this machine (threads: 1 per LUN"), std::string::npos) << start.text;
+    EXPECT_EQ(Count("--op new"), 0u);
+
+    ASSERT_TRUE(backend->Start(1, Inventory(luns, {{"t1", 1, "h"}, {"t1", 2, "h"}})).ok);
+    const size_t asked = fake.Requests().size();
+    const BackendStatus third = backend->MapHost(Lun("t1", 3), "h", {"h"});
+    EXPECT_EQ(third.number, ZoScsiServer::kErrLimit);
+    EXPECT_NE(third.text.find("this change would export 3"), std::string::npos) << third.text;
+    EXPECT_EQ(fake.Requests().size(), asked);  // tgtd was not asked for anything
+    EXPECT_TRUE(backend->UnmapHost(Lun("t1", 2), "h", {}).ok);
+    EXPECT_TRUE(backend->MapHost(Lun("t1", 3), "h", {"h"}).ok);
 }
 
 TEST_F(TgtBackendFake, AFailedCreateLeavesNoFileBehind) {

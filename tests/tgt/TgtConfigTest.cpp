@@ -31,6 +31,9 @@ TEST(TgtConfig, DefaultsServeLoopbackWithItsOwnTgtd) {
     EXPECT_FALSE(config.stopOnExit);
     EXPECT_EQ(config.iqnPrefix, "iqn.2026-12.local.zo");
     EXPECT_EQ(config.tgtadmPath, "/usr/sbin/tgtadm");
+    EXPECT_EQ(config.backingStore, "rdwr");
+    EXPECT_EQ(config.backingFlags, "");
+    EXPECT_EQ(config.ioThreads, 1);
 }
 
 TEST(TgtConfig, ReadsEveryKey) {
@@ -44,7 +47,10 @@ TEST(TgtConfig, ReadsEveryKey) {
                       {"TgtAdmPath", "/opt/tgtadm"},
                       {"TgtdPath", "/opt/tgtd"},
                       {"TgtCallTimeoutMs", "2500"},
-                      {"TgtStartTimeoutMs", "9000"}},
+                      {"TgtStartTimeoutMs", "9000"},
+                      {"TgtBackingStore", "rdwr"},
+                      {"TgtBackingStoreFlags", "sync:direct"},
+                      {"TgtIoThreads", "16"}},
                      config, error))
         << error;
     EXPECT_EQ(config.iqnPrefix, "iqn.2030-01.org.example");
@@ -55,6 +61,8 @@ TEST(TgtConfig, ReadsEveryKey) {
     EXPECT_EQ(config.tgtdPath, "/opt/tgtd");
     EXPECT_EQ(config.callLimit.count(), 2500);
     EXPECT_EQ(config.startLimit.count(), 9000);
+    EXPECT_EQ(config.backingFlags, "sync:direct");
+    EXPECT_EQ(config.ioThreads, 16);
 }
 
 TEST(TgtConfig, RefusesBadValuesNamingTheKey) {
@@ -64,6 +72,8 @@ TEST(TgtConfig, RefusesBadValuesNamingTheKey) {
         {"TgtPortal", "127.0.0.1:0"},         {"TgtPortal", "127.0.0.1:65536"}, {"TgtPortal", "::1:3260"},
         {"TgtControlPort", "-1"},             {"TgtControlPort", "x"},  {"TgtControlPort", "32768"},          {"TgtStartDaemon", "maybe"},
         {"TgtAdmPath", "tgtadm"},             {"TgtCallTimeoutMs", "0"},        {"TgtStartTimeoutMs", "10s"},
+        {"TgtBackingStore", "mmap"},          {"TgtBackingStoreFlags", "fsync"}, {"TgtIoThreads", "0"},
+        {"TgtIoThreads", "129"},
     };
     for (const auto& [key, value] : cases) {
         TgtConfig config;
@@ -71,4 +81,9 @@ TEST(TgtConfig, RefusesBadValuesNamingTheKey) {
         EXPECT_FALSE(Load({{key, value}}, config, error)) << key << "=" << value;
         EXPECT_EQ(error.rfind(key, 0), 0u) << error;
     }
+    TgtConfig config;
+    std::string error;  // tgtd's aio store opens O_DIRECT and takes no flags
+    EXPECT_FALSE(Load({{"TgtBackingStore", "aio"}, {"TgtBackingStoreFlags", "sync"}}, config, error));
+    EXPECT_EQ(error.rfind("TgtBackingStoreFlags", 0), 0u) << error;
+    EXPECT_TRUE(Load({{"TgtBackingStore", "aio"}, {"TgtBackingStoreFlags", "none"}}, config, error)) << error;
 }

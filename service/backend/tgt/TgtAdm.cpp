@@ -34,8 +34,9 @@ const OpShape& ShapeOf(Op op) {
     return kShapes[0];
 }
 
-// The operation's own words and fields, without the program and control port.
-std::vector<std::string> Words(const TgtCommand& c) {
+// The operation's own words and fields, without the program and control
+// port; a new logical unit gets the backing-store words of `store` (if any).
+std::vector<std::string> Words(const TgtCommand& c, const BackingStore* store) {
     const OpShape& shape = ShapeOf(c.op);
     std::vector<std::string> words{"--mode", shape.mode, "--op", shape.verb};
     if (shape.force) words.emplace_back("--force");
@@ -46,12 +47,19 @@ std::vector<std::string> Words(const TgtCommand& c) {
         words.push_back("--cid=" + std::to_string(c.cid));
     }
     if (shape.textOption) words.push_back(shape.textOption + c.text);
-    if (c.op == Op::NewLun) {
-        words.emplace_back("--bstype=rdwr");
-        words.emplace_back("--device-type=disk");
+    if (c.op == Op::NewLun && store) {
+        words.push_back("--bstype=" + store->type);
+        if (!store->flags.empty()) words.push_back("--bsoflags=" + store->flags);
     }
+    if (c.op == Op::NewLun) words.emplace_back("--device-type=disk");
     if (c.op == Op::SetLunIdentity) words.push_back("--params=scsi_id=" + c.text + ",scsi_sn=" + c.text);
     return words;
+}
+
+std::string Text(const std::vector<std::string>& words) {
+    std::string text = "tgtadm";
+    for (const std::string& word : words) text += " " + word;
+    return text;
 }
 
 bool SaysBusy(const std::string& message) { return message.find("still active") != std::string::npos; }
@@ -65,20 +73,17 @@ bool TgtCommand::operator==(const TgtCommand& o) const {
 std::vector<std::string> TgtAdm::Argv(const TgtCommand& command) const {
     std::vector<std::string> argv{m_settings.path, "--control-port=" + std::to_string(m_settings.controlPort),
                                   "--lld=iscsi"};
-    for (std::string& word : Words(command)) argv.push_back(std::move(word));
+    for (std::string& word : Words(command, &m_store)) argv.push_back(std::move(word));
     return argv;
 }
 
-std::string TgtAdm::Describe(const TgtCommand& command) {
-    const std::vector<std::string> words = Words(command);
-    std::string text = "tgtadm";
-    for (const std::string& word : words) text += " " + word;
-    return text;
-}
+std::string TgtAdm::Describe(const TgtCommand& command) { return Text(Words(command, nullptr)); }
 
-std::vector<std::string> TgtdArgv(const std::string& tgtdPath, int controlPort, const std::string& portal) {
+std::vector<std::string> TgtdArgv(const std::string& tgtdPath, int controlPort, const std::string& portal,
+                                  int ioThreads) {
     // tgtd reads "--iscsi" itself, not through getopt: the value is a word of its own.
-    return {tgtdPath, "-f", "--control-port=" + std::to_string(controlPort), "--iscsi", "portal=" + portal};
+    return {tgtdPath, "-f", "--control-port=" + std::to_string(controlPort),
+            "--nr_iothreads=" + std::to_string(ioThreads), "--iscsi", "portal=" + portal};
 }
 
 TgtAdmResult TgtAdm::Run(const TgtCommand& command) const {
@@ -97,7 +102,7 @@ TgtAdmResult TgtAdm::Run(const TgtCommand& command) const {
     result.out = run.out;
     if (!result.ok) {
         result.busy = SaysBusy(run.err);
-        result.text = Describe(command) + ": " +
+        result.text = Text(Words(command, &m_store)) + ": " +
                       (run.Succeeded() ? std::string("answer longer than the runner keeps") : run.Describe());
     }
     return result;

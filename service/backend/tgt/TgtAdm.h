@@ -56,6 +56,12 @@ struct TgtAdmSettings {
     std::chrono::milliseconds limit{10000};
 };
 
+// How every new logical unit serves its file.
+struct BackingStore {
+    std::string type = "rdwr";  // --bstype
+    std::string flags;          // --bsoflags, none when empty
+};
+
 // The outcome of one call.
 struct TgtAdmResult {
     bool ok = false;
@@ -67,13 +73,15 @@ struct TgtAdmResult {
 
 class TgtAdm {
 public:
-    explicit TgtAdm(TgtAdmSettings settings) : m_settings(std::move(settings)) {}
+    explicit TgtAdm(TgtAdmSettings settings, BackingStore store = {})
+        : m_settings(std::move(settings)), m_store(std::move(store)) {}
 
     const TgtAdmSettings& settings() const { return m_settings; }
 
     // The full argument vector, argv[0] being the tgtadm path.
     std::vector<std::string> Argv(const TgtCommand& command) const;
-    // A short human form of the request for error texts ("new logicalunit tid=3 lun=1").
+    // A short human form of the request: its words without the program, the
+    // control port and the backing-store settings (a failure's text has them).
     static std::string Describe(const TgtCommand& command);
 
     TgtAdmResult Run(const TgtCommand& command) const;
@@ -84,11 +92,14 @@ public:
 
 private:
     TgtAdmSettings m_settings;
+    BackingStore m_store;
     mutable uint64_t m_calls = 0;
     mutable std::chrono::milliseconds m_spent{0};
 };
 
-// tgtd in the foreground on `controlPort`, serving only `portal` ("ADDR:PORT").
-std::vector<std::string> TgtdArgv(const std::string& tgtdPath, int controlPort, const std::string& portal);
+// tgtd in the foreground on `controlPort`, serving only `portal` ("ADDR:PORT"),
+// with `ioThreads` I/O threads for each rdwr logical unit.
+std::vector<std::string> TgtdArgv(const std::string& tgtdPath, int controlPort, const std::string& portal,
+                                  int ioThreads);
 
 }  // namespace zoscsi::tgt

@@ -4,10 +4,13 @@
 #include "backend/tgt/SnapshotEdit.h"
 #include "backend/tgt/TgtAdm.h"
 #include "backend/tgt/TgtApply.h"
+#include "backend/tgt/TgtCeiling.h"
 #include "backend/tgt/TgtDaemon.h"
 #include "backend/tgt/TgtLayout.h"
 #include "backend/tgt/TgtPlan.h"
 #include "common/ServiceLog.h"
+
+#include "ZoScsiServer.h"
 
 namespace zoscsi {
 namespace tgt {
@@ -23,16 +26,24 @@ std::string Joined(const std::vector<std::string>& texts) {
 
 std::string LunText(const LunRecord& lun) { return lun.target + " LUN " + std::to_string(lun.id); }
 
+int64_t ExportedLuns(const Layout& layout) {
+    int64_t luns = 0;
+    for (const DesiredTarget& target : layout.targets) luns += static_cast<int64_t>(target.luns.size());
+    return luns;
+}
+
 TgtAdmSettings AdmSettings(const TgtConfig& config) {
     return TgtAdmSettings{config.tgtadmPath, config.controlPort, config.callLimit};
 }
 
 class TgtBackend final : public Backend {
 public:
-    TgtBackend(const TgtConfig& config, const std::string& clientName, const std::string& dataDir)
+    TgtBackend(const TgtConfig& config, const std::string& clientName, const std::string& dataDir,
+               const MachineLimits& limits)
         : m_config(config),
+          m_ceiling(ComputeLunCeiling(config, limits)),
           m_names{config.iqnPrefix, clientName, dataDir + "/luns"},
-          m_adm(AdmSettings(m_config)),
+          m_adm(AdmSettings(m_config), BackingStore{config.backingStore, config.backingFlags}),
           m_daemon(m_config, m_adm, dataDir + "/tgtd.log") {}
 
     const char* Name() const override { return "tgt"; }
@@ -166,8 +177,11 @@ private:
         const BackendStatus up = m_daemon.Ensure();
         if (!up.ok) return up;
         const Layout layout = LayoutOf(inventory);
+        const BackendStatus admitted = Admit(layout);
+        if (!admitted.ok) return admitted;
         const ApplyOutcome outcome = MoveTo(layout, false);
         m_mirror = inventory;
+        m_exported = ExportedLuns(layout);
         if (!layout.problems.empty()) ServiceLog(-1, "TgtBackend", Joined(layout.problems));
         if (!outcome.ok) return BackendStatus::Fail(Joined(outcome.failures));
         if (reportProblems && !layout.problems.empty())
@@ -175,11 +189,20 @@ private:
         return BackendStatus::Ok();
     }
 
+    // Refuses, before anything is made, a layout that would take tgtd past
+    // what this machine can serve.
+    BackendStatus Admit(const Layout& layout) const {
+        const std::string past = PastCeiling(m_ceiling, ExportedLuns(layout), m_exported);
+        return past.empty() ? BackendStatus::Ok() : BackendStatus::Refuse(ZoScsiServer::kErrLimit, past);
+    }
+
     // Makes tgtd hold `after`; on failure puts it back to the copy held so far.
     BackendStatus Change(const InventorySnapshot& after) {
         const BackendStatus up = m_daemon.Ensure();
         if (!up.ok) return up;
         const Layout layout = LayoutOf(after);
+        const BackendStatus admitted = Admit(layout);
+        if (!admitted.ok) return admitted;
         ApplyOutcome outcome = MoveTo(layout, true);
         if (!outcome.ok) {
             // tgtd may have died (a new one is started, empty, and gets all
@@ -191,6 +214,7 @@ private:
         }
         if (outcome.ok) {
             m_mirror = after;
+            m_exported = ExportedLuns(layout);
             return BackendStatus::Ok();
         }
         std::string text = outcome.failures.front();
@@ -200,6 +224,8 @@ private:
     }
 
     TgtConfig m_config;
+    LunCeiling m_ceiling;    // read once: the machine's limits do not follow later changes
+    int64_t m_exported = 0;  // tgt LUNs of the layout tgtd was last brought to
     LayoutNames m_names;
     TgtAdm m_adm;
     TgtDaemon m_daemon;
@@ -210,8 +236,8 @@ private:
 }  // namespace
 
 std::unique_ptr<Backend> MakeTgtBackendWith(const TgtConfig& config, const std::string& clientName,
-                                            const std::string& dataDir) {
-    return std::make_unique<TgtBackend>(config, clientName, dataDir);
+                                            const std::string& dataDir, const MachineLimits& limits) {
+    return std::make_unique<TgtBackend>(config, clientName, dataDir, limits);
 }
 
 }  // namespace tgt
@@ -219,7 +245,7 @@ std::unique_ptr<Backend> MakeTgtBackendWith(const TgtConfig& config, const std::
 std::unique_ptr<Backend> MakeTgtBackend(const BackendContext& context, std::string& error) {
     tgt::TgtConfig config;
     if (!tgt::LoadTgtConfig(context.setting, config, error)) return nullptr;
-    return tgt::MakeTgtBackendWith(config, context.clientName, context.dataDir);
+    return tgt::MakeTgtBackendWith(config, context.clientName, context.dataDir, tgt::ReadMachineLimits());
 }
 
 }  // namespace zoscsi

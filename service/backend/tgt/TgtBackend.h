@@ -9,6 +9,7 @@
 #pragma once
 
 #include "backend/Backend.h"
+#include "backend/tgt/TgtCeiling.h"
 #include "backend/tgt/TgtConfig.h"
 
 #include <memory>
@@ -20,9 +21,10 @@ namespace zoscsi {
 std::unique_ptr<Backend> MakeTgtBackend(const BackendContext& context, std::string& error);
 
 namespace tgt {
-// For tests: a backend with a configuration already made.
+// For tests: a backend with a configuration and the machine's limits already made.
 std::unique_ptr<Backend> MakeTgtBackendWith(const TgtConfig& config, const std::string& clientName,
-                                            const std::string& dataDir);
+                                            const std::string& dataDir,
+                                            const MachineLimits& limits = ReadMachineLimits());
 }  // namespace tgt
 
 }  // namespace zoscsi

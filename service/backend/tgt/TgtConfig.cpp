@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <initializer_list>
+
 namespace zoscsi::tgt {
 namespace {
 
@@ -51,6 +53,12 @@ bool ParsePortal(const std::string& text, std::string& address, int& port) {
     address = host;
     port = static_cast<int>(value);
     return true;
+}
+
+bool OneOf(const std::string& text, std::initializer_list<const char*> words) {
+    for (const char* word : words)
+        if (text == word) return true;
+    return false;
 }
 
 bool Flag(const std::string& text, bool& value) {
@@ -103,6 +111,23 @@ bool LoadTgtConfig(const SettingReader& setting, TgtConfig& config, std::string&
     if (has("TgtStartTimeoutMs")) {
         if (!Integer(text, 100, 600000, n)) return bad("TgtStartTimeoutMs", "a number of milliseconds 100..600000");
         loaded.startLimit = std::chrono::milliseconds(n);
+    }
+    if (has("TgtBackingStore")) {
+        if (!OneOf(text, {"rdwr", "aio"})) return bad("TgtBackingStore", "rdwr or aio");
+        loaded.backingStore = text;
+    }
+    if (has("TgtBackingStoreFlags")) {
+        if (!OneOf(text, {"none", "sync", "direct", "sync:direct"}))
+            return bad("TgtBackingStoreFlags", "none, sync, direct or sync:direct");
+        loaded.backingFlags = text == "none" ? "" : text;
+    }
+    if (loaded.backingStore == "aio" && !loaded.backingFlags.empty()) {
+        text = loaded.backingFlags;  // tgtd's aio store opens every file O_DIRECT and takes no flags
+        return bad("TgtBackingStoreFlags", "none with TgtBackingStore=aio");
+    }
+    if (has("TgtIoThreads")) {
+        if (!Integer(text, 1, 128, n)) return bad("TgtIoThreads", "a number of threads 1..128");
+        loaded.ioThreads = static_cast<int>(n);
     }
     config = loaded;
     return true;

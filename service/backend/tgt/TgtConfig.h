@@ -19,6 +19,12 @@ struct TgtConfig {
     std::string tgtdPath = "/usr/sbin/tgtd";         // TgtdPath
     std::chrono::milliseconds callLimit{10000};      // TgtCallTimeoutMs
     std::chrono::milliseconds startLimit{10000};     // TgtStartTimeoutMs
+    // How LUN data is served (docs/TGT.md, "The data path"): the backing
+    // store and its open flags of every LUN, and the I/O threads of each rdwr
+    // LUN in a tgtd the service starts.
+    std::string backingStore = "rdwr";               // TgtBackingStore: rdwr or aio
+    std::string backingFlags;                        // TgtBackingStoreFlags: "", sync, direct, sync:direct
+    int ioThreads = 1;                               // TgtIoThreads: tgtd --nr_iothreads
 
     // "ADDR:PORT" as tgtd writes it ("[ADDR]:PORT" for IPv6).
     std::string Portal() const;

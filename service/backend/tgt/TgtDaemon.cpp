@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -27,6 +28,17 @@ TgtCommand Simple(Op op) {
 long FileSize(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+}
+
+// tgtd holds a descriptor per LUN and tries to raise its own limit, which
+// needs a privilege it may lack; it inherits this process's limits, whose
+// soft one can be as low as 1024. Once it answers (its own attempt is
+// behind it) its soft limit is raised to its hard one.
+void RaiseDescriptorLimit(pid_t pid) {
+    rlimit limit{};
+    if (::prlimit(pid, RLIMIT_NOFILE, nullptr, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    (void)::prlimit(pid, RLIMIT_NOFILE, &limit, nullptr);
 }
 
 std::string Joined(const std::vector<std::string>& items) {
@@ -64,7 +76,8 @@ BackendStatus TgtDaemon::Ensure() {
 }
 
 BackendStatus TgtDaemon::Launch() {
-    const std::vector<std::string> argv = TgtdArgv(m_config.tgtdPath, m_config.controlPort, m_config.Portal());
+    const std::vector<std::string> argv =
+        TgtdArgv(m_config.tgtdPath, m_config.controlPort, m_config.Portal(), m_config.ioThreads);
     m_logOffset = FileSize(m_logPath);
     std::string error;
     if (!SpawnChild(argv, m_logPath, {"TGT_IPC_SOCKET"}, m_child, error))
@@ -82,6 +95,7 @@ BackendStatus TgtDaemon::Launch() {
         }
         std::this_thread::sleep_for(kPoll);
     }
+    RaiseDescriptorLimit(m_child.pid());
     return CheckPortal(true);
 }
 
