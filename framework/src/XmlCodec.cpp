@@ -1,5 +1,7 @@
 #include "zo/XmlCodec.h"
 
+#include "zo/Utf8.h"
+
 #include <pugixml.hpp>
 
 #include <algorithm>
@@ -24,27 +26,6 @@ constexpr unsigned kMaxWalkDepth = 256;
 
 enum class TextForm { Plain, Escaped, Hex };
 
-// Length of the valid UTF-8 sequence at p (of an XML 1.0 Char), else 0.
-size_t Utf8CharLength(const unsigned char* p, const unsigned char* end) {
-    const unsigned char c = p[0];
-    auto cont = [&](size_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2)) return 0;
-        if (c == 0xE0 && p[1] < 0xA0) return 0;                   // overlong
-        if (c == 0xED && p[1] >= 0xA0) return 0;                  // surrogates
-        if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        if (c == 0xF0 && p[1] < 0x90) return 0;  // overlong
-        if (c == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
-        return 4;
-    }
-    return 0;
-}
-
 // Plain: the bytes go out as they are. Escaped: as they are but for & < >.
 // Hex: not valid UTF-8, or holds a character XML 1.0 cannot carry, or a CR
 // (which XML processors are free to normalise away).
@@ -60,7 +41,7 @@ TextForm Classify(const std::string& text) {
             ++p;
             continue;
         }
-        size_t n = Utf8CharLength(p, end);
+        size_t n = Utf8SequenceLength(p, end);
         if (n == 0) return TextForm::Hex;
         p += n;
     }
@@ -317,7 +298,7 @@ bool CheckCharacters(const char* data, size_t size, size_t& tags, std::string& e
             error = "control character " + std::to_string(c) + " in XML at byte " + std::to_string(at);
             return false;
         }
-        const size_t n = Utf8CharLength(p, end);
+        const size_t n = Utf8SequenceLength(p, end);
         if (n == 0) {
             error = "invalid UTF-8 (or a character XML does not allow) at byte " + std::to_string(at);
             return false;

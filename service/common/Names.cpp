@@ -1,5 +1,7 @@
 #include "common/Names.h"
 
+#include "zo/Utf8.h"
+
 #include <limits>
 
 namespace zoscsi {
@@ -32,6 +34,13 @@ ServiceStatus CheckTargetName(const std::string& name) {
 }
 
 ServiceStatus CheckHostName(const std::string& name) {
+    ServiceStatus status = CheckStoredHostName(name);
+    if (status.ok() && !zo::IsValidUtf8(name))
+        return Invalid("host name " + Quote(name) + " is not valid UTF-8");
+    return status;
+}
+
+ServiceStatus CheckStoredHostName(const std::string& name) {
     ServiceStatus status = CheckLength("host name", name, kMaxNameBytes);
     if (!status.ok()) return status;
     if (name[0] == '-') return Invalid("host name " + Quote(name) + " starts with '-'");
@@ -88,6 +97,13 @@ ServiceStatus ParseSize(const std::string& text, uint64_t maxBytes, uint64_t& by
         return Invalid("size " + Quote(text) + " is not a positive multiple of 512 bytes");
     bytes = value;
     return ServiceStatus::Ok();
+}
+
+bool ParseFlag(const std::string& text, bool& value) {
+    if (text == "1" || text == "true" || text == "yes" || text == "on") value = true;
+    else if (text == "0" || text == "false" || text == "no" || text == "off") value = false;
+    else return false;
+    return true;
 }
 
 std::string LunName(const std::string& target, int32_t id) { return target + ":lun" + std::to_string(id); }

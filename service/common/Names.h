@@ -20,9 +20,13 @@ constexpr int kMaxHostsPerLun = 256;
 // 1..223 bytes.
 ServiceStatus CheckTargetName(const std::string& name);
 
-// 1..223 bytes; no blank, control character (below 0x20, 0x7F), '#' or
-// leading '-'. Any other byte is kept as sent.
+// 1..223 bytes of valid UTF-8; no blank, control character (below 0x20,
+// 0x7F), '#' or leading '-'. Kept byte for byte as sent (case too).
 ServiceStatus CheckHostName(const std::string& name);
+
+// The same but for UTF-8: what an inventory written before that rule may
+// hold, so that such a mapping can still be removed by its exact bytes.
+ServiceStatus CheckStoredHostName(const std::string& name);
 
 // Free text (`what` names it in the error): at most kMaxTextBytes, no '#',
 // no control character (line breaks and tabs included).
@@ -35,6 +39,9 @@ ServiceStatus CheckLunId(int64_t id);
 // of 1024). The result must be a positive multiple of 512 and at most
 // `maxBytes`.
 ServiceStatus ParseSize(const std::string& text, uint64_t maxBytes, uint64_t& bytes);
+
+// A yes/no setting: 1, true, yes, on or 0, false, no, off.
+bool ParseFlag(const std::string& text, bool& value);
 
 // The service's name for a LUN.
 std::string LunName(const std::string& target, int32_t id);

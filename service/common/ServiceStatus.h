@@ -26,7 +26,8 @@ inline ServiceStatus Busy(std::string text) { return ServiceStatus::Fail(ZoScsiS
 inline ServiceStatus LimitReached(std::string text) { return ServiceStatus::Fail(ZoScsiServer::kErrLimit, std::move(text)); }
 
 // The text of a client-supplied value inside an error text or a log line:
-// quoted, bytes below 0x20 and 0x7F as \xNN, cut after 64 bytes.
+// quoted; bytes below 0x20, 0x7F and bytes that are not valid UTF-8 as \xNN;
+// cut after 64 bytes (between characters).
 std::string Quote(const std::string& value);
 
 }  // namespace zoscsi

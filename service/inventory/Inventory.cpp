@@ -274,7 +274,7 @@ ServiceStatus Inventory::MapHost(const std::string& target, int64_t id, const st
 
 ServiceStatus Inventory::UnmapHost(const std::string& target, int64_t id, const std::string& host) {
     ServiceStatus status = CheckLun(target, id);
-    if (status.ok()) status = CheckHostName(host);
+    if (status.ok()) status = CheckStoredHostName(host);
     if (!status.ok()) return status;
     return Mutate("unmap a LUN", [&](InventoryQueries& queries, BackendCall& backend) {
         LunRecord lun;
@@ -282,8 +282,12 @@ ServiceStatus Inventory::UnmapHost(const std::string& target, int64_t id, const 
         if (!found.ok()) return found;
         std::vector<std::string> hosts = queries.HostsOf(target, lun.id);
         const auto mapped = std::lower_bound(hosts.begin(), hosts.end(), host);
-        if (mapped == hosts.end() || *mapped != host)
+        if (mapped == hosts.end() || *mapped != host) {
+            // Only a mapping stored before names had to be UTF-8 is taken in another form.
+            const ServiceStatus valid = CheckHostName(host);
+            if (!valid.ok()) return valid;
             return NotFound(LunText(target, id) + " is not mapped to " + Quote(host));
+        }
         hosts.erase(mapped);
         queries.DeleteMapping(MappingRecord{target, lun.id, host});
         return backend("unmap " + LunText(target, id) + " from " + Quote(host),
@@ -292,6 +296,10 @@ ServiceStatus Inventory::UnmapHost(const std::string& target, int64_t id, const 
 }
 
 ServiceStatus Inventory::ListLuns(const LunFilter& filter, std::vector<std::string>& lines) {
+    if (!filter.host.empty()) {
+        const ServiceStatus valid = CheckHostName(filter.host);
+        if (!valid.ok()) return valid;
+    }
     return ReadOnly("list LUNs", [&](InventoryQueries& queries) {
         queries.LunLines(filter, lines);
         return ServiceStatus::Ok();

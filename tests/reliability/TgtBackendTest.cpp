@@ -181,7 +181,6 @@ TEST_F(TgtBackend, ShellSyntaxInNamesReachesTgtadmAsOneArgumentExactlyAsSent) {
         "iqn.x|touch${IFS}" + canary + "&&id>" + canary,
         "iqn.x:'quoted'\"double\"\\back",
         "iqn.x:*?[ab]~root$HOME{a,b}",
-        "iqn.x:\xff\xfe-not-utf8",
         "iqn.x:=--mode=system",
     };
     ASSERT_EQ(Classify(client->AddTarget(TargetRequest("inject", "$(touch " + canary + ")"))).kind, Outcome::Done);
@@ -190,8 +189,13 @@ TEST_F(TgtBackend, ShellSyntaxInNamesReachesTgtadmAsOneArgumentExactlyAsSent) {
         const Outcome mapped = Classify(client->MapHost(MapRequest("inject", lun, host)));
         EXPECT_EQ(mapped.kind, Outcome::Done) << host << ": " << mapped.text;
     }
+    const std::string notUtf8 = "iqn.x:\xff\xfe-not-utf8";
+    const Outcome refused = Classify(client->MapHost(MapRequest("inject", lun, notUtf8)));
+    EXPECT_EQ(refused.number, ZoScsiServer::kErrInvalidArgument) << refused.text;
     const std::vector<std::vector<std::string>> calls = Calls();
     ASSERT_FALSE(calls.empty());
+    for (const auto& call : calls)
+        for (const std::string& argument : call) EXPECT_EQ(argument.find(notUtf8), std::string::npos);
     for (const auto& call : calls) ASSERT_EQ(call.at(0), ZO_REL_TGTADM) << "only tgtadm itself is run";
     for (const std::string& host : hosts) {
         bool found = false;

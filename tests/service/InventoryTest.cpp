@@ -106,6 +106,24 @@ TEST_F(InventoryTest, BadValuesAreRefusedAndNothingIsStored) {
     EXPECT_TRUE(backend.Calls().empty());
 }
 
+TEST_F(InventoryTest, HostNamesThatAreNotUtf8AreRefusedWhereverTheyEnter) {
+    ASSERT_TRUE(inventory->CreateTarget("tgt01", "").ok());
+    NewLun("tgt01");
+    const std::string latin1 = "h\xe9te";
+    EXPECT_EQ(inventory->MapHost("tgt01", 1, latin1).number, kErrInvalidArgument);
+    EXPECT_EQ(inventory->UnmapHost("tgt01", 1, latin1).number, kErrInvalidArgument);
+    std::vector<std::string> lines;
+    EXPECT_EQ(inventory->ListLuns(LunFilter{"", latin1}, lines).number, kErrInvalidArgument);
+    EXPECT_TRUE(lines.empty());
+    // A mapping stored before the rule can still be removed by its exact bytes.
+    ASSERT_TRUE(store->Write([&](InventoryQueries& q) {
+                         q.InsertMapping(MappingRecord{"tgt01", 1, latin1}, kEpoch);
+                         return ServiceStatus::Ok();
+                     }).ok());
+    EXPECT_EQ(inventory->UnmapHost("tgt01", 1, latin1).number, kErrNone);
+    EXPECT_EQ(Lines(), std::vector<std::string>{"tgt01#-#1#" + std::to_string(kEpoch)});
+}
+
 TEST_F(InventoryTest, LunsGetTheLowestFreeIdFromOne) {
     ASSERT_TRUE(inventory->CreateTarget("tgt01", "").ok());
     ASSERT_TRUE(inventory->CreateTarget("tgt02", "").ok());

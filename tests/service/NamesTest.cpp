@@ -67,8 +67,17 @@ TEST(Names, HostNamesAreKeptAsSentButCannotBreakALine) {
         {"a\rb", kInvalid},
         {"a\x7f", kInvalid},
         {std::string("a\0b", 3), kInvalid},
+        // Not UTF-8: such names would all list alike (U+FFFD) and could not be unmapped by the listed name.
+        {"h\xe9te", kInvalid},             // Latin-1
+        {"h\xc3", kInvalid},               // cut short
+        {"h\xc0\xafx", kInvalid},          // overlong
+        {"h\xed\xa0\x80", kInvalid},       // a surrogate
+        {"h\xf4\x90\x80\x80", kInvalid},   // above U+10FFFF
+        {"h\xf0\x9f\x92\xbe", kOk},        // U+1F4BE
     };
     for (const NameCase& c : cases) EXPECT_EQ(CheckHostName(c.name).number, c.expected) << Printable(c.name);
+    EXPECT_TRUE(CheckStoredHostName("h\xe9te").ok()) << "an older inventory's name can still be unmapped";
+    EXPECT_EQ(CheckHostName("h\xe9te").text, "host name \"h\\xE9te\" is not valid UTF-8");
 }
 
 TEST(Names, FreeTextHasNoSeparatorLineBreakOrControlCharacter) {

@@ -1,5 +1,7 @@
 #include "backend/tgt/TgtConfig.h"
 
+#include "common/Names.h"
+
 #include <arpa/inet.h>
 
 #include <initializer_list>
@@ -61,13 +63,6 @@ bool OneOf(const std::string& text, std::initializer_list<const char*> words) {
     return false;
 }
 
-bool Flag(const std::string& text, bool& value) {
-    if (text == "1" || text == "true" || text == "yes" || text == "on") value = true;
-    else if (text == "0" || text == "false" || text == "no" || text == "off") value = false;
-    else return false;
-    return true;
-}
-
 }  // namespace
 
 std::string TgtConfig::Portal() const {
@@ -94,8 +89,8 @@ bool LoadTgtConfig(const SettingReader& setting, TgtConfig& config, std::string&
         if (!Integer(text, 0, 32767, n)) return bad("TgtControlPort", "a number 0..32767 (tgtd's range)");
         loaded.controlPort = static_cast<int>(n);
     }
-    if (has("TgtStartDaemon") && !Flag(text, loaded.startDaemon)) return bad("TgtStartDaemon", "true or false");
-    if (has("TgtStopOnExit") && !Flag(text, loaded.stopOnExit)) return bad("TgtStopOnExit", "true or false");
+    if (has("TgtStartDaemon") && !ParseFlag(text, loaded.startDaemon)) return bad("TgtStartDaemon", "true or false");
+    if (has("TgtStopOnExit") && !ParseFlag(text, loaded.stopOnExit)) return bad("TgtStopOnExit", "true or false");
     if (has("TgtAdmPath")) {
         if (text[0] != '/') return bad("TgtAdmPath", "an absolute path");
         loaded.tgtadmPath = text;
