@@ -29,7 +29,7 @@ ServiceStatus InTransaction(SqliteDb& db, const char* begin, const InventoryStor
 }  // namespace
 
 InventoryStore::InventoryStore(const std::string& folder)
-    : m_paths(folder), m_writer(OpenInventoryDatabase(m_paths)) {}
+    : m_paths(folder), m_writer(OpenInventoryDatabase(m_paths)), m_watch(m_paths) {}
 
 InventoryStore::~InventoryStore() = default;
 
@@ -69,12 +69,33 @@ size_t InventoryStore::WaitingWrites() {
     return m_waiting.size();
 }
 
+void InventoryStore::Guard() {
+    if (!m_lost) {
+        const std::string changed = m_watch.Changed();
+        if (changed.empty()) return;
+        std::lock_guard<std::mutex> lock(m_lostLock);
+        if (m_lostWhy.empty())
+            m_lostWhy = "the inventory changed underneath the service: " + changed +
+                        "; this instance takes no request any more (restore the inventory, then restart the service)";
+        m_lost = true;
+    }
+    std::lock_guard<std::mutex> lock(m_lostLock);
+    throw InventoryLostError(m_lostWhy);
+}
+
 void InventoryStore::WriteGroup(const std::vector<PendingWrite*>& group) {
     SqliteDb& db = *m_writer;
+    // The files are checked before a transaction begins, so that nothing is
+    // carried out for a change that cannot last, and again after its commit,
+    // before any write of the group is answered.
     if (group.size() == 1) {  // alone: the plain transaction
         try {
+            Guard();
             group[0]->status = InTransaction(db, "BEGIN IMMEDIATE", *group[0]->body);
-            if (group[0]->status.ok()) ++m_commits;
+            if (group[0]->status.ok()) {
+                Guard();
+                ++m_commits;
+            }
         } catch (...) {
             group[0]->error = std::current_exception();
         }
@@ -82,6 +103,7 @@ void InventoryStore::WriteGroup(const std::vector<PendingWrite*>& group) {
     }
     bool anyOk = false;
     try {
+        Guard();
         db.Exec("BEGIN IMMEDIATE");
         InventoryQueries queries(db);
         for (PendingWrite* write : group) {
@@ -96,9 +118,13 @@ void InventoryStore::WriteGroup(const std::vector<PendingWrite*>& group) {
             anyOk = anyOk || (!write->error && write->status.ok());
         }
         db.Exec(anyOk ? "COMMIT" : "ROLLBACK");
-        if (anyOk) ++m_commits;
+        if (anyOk) {
+            Guard();
+            ++m_commits;
+        }
     } catch (...) {
-        // BEGIN, a savepoint or the commit failed: nothing of the group stays.
+        // The files were changed, or BEGIN, a savepoint or the commit failed:
+        // no write of the group is acknowledged.
         if (!sqlite3_get_autocommit(db.handle())) sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
         const std::exception_ptr failure = std::current_exception();
         for (PendingWrite* write : group)
@@ -107,6 +133,7 @@ void InventoryStore::WriteGroup(const std::vector<PendingWrite*>& group) {
 }
 
 ServiceStatus InventoryStore::Read(const Body& body) {
+    Guard();
     std::unique_ptr<SqliteDb> reader = TakeReader();
     ServiceStatus status = InTransaction(*reader, "BEGIN", body);
     ReturnReader(std::move(reader));

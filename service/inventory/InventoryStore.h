@@ -12,11 +12,19 @@
 // body rolls back only its own changes), and commits once; each Write then
 // returns its own body's status (or rethrows its own exception) after that
 // commit. A failed commit fails every body of the group.
+//
+// Before each transaction and after each commit the store checks that the
+// inventory's files are still those it opened (InventoryWatch). Once they
+// are not, every Write and Read throws InventoryLostError with what
+// happened, for as long as the store lives: a commit into a file that is no
+// longer at its path would be lost at the next start, so it is never
+// acknowledged.
 #pragma once
 
 #include "common/ServiceStatus.h"
 #include "inventory/InventoryFile.h"
 #include "inventory/InventoryQueries.h"
+#include "inventory/InventoryWatch.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -24,10 +32,17 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace zoscsi {
+
+// The inventory's files were removed, replaced or emptied under the store.
+class InventoryLostError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class InventoryStore {
 public:
@@ -42,9 +57,9 @@ public:
 
     // Commits when `body` answers ok, rolls back otherwise; returns the body's
     // status. SQLite failures (the commit's too) throw SqliteError after the
-    // rollback.
+    // rollback; changed files throw InventoryLostError.
     ServiceStatus Write(const Body& body);
-    // Runs `body` in a read transaction. Throws SqliteError.
+    // Runs `body` in a read transaction. Throws SqliteError or InventoryLostError.
     ServiceStatus Read(const Body& body);
 
     const std::string& path() const { return m_paths.database; }
@@ -57,6 +72,8 @@ private:
     struct PendingWrite;
 
     void WriteGroup(const std::vector<PendingWrite*>& group);
+    // Throws InventoryLostError once the files have changed.
+    void Guard();
     std::unique_ptr<SqliteDb> TakeReader();
     void ReturnReader(std::unique_ptr<SqliteDb> reader);
 
@@ -67,6 +84,10 @@ private:
     bool m_writing = false;
     std::atomic<long> m_commits{0};
     std::unique_ptr<SqliteDb> m_writer;
+    InventoryWatch m_watch;  // recorded once m_writer has the files open
+    std::atomic<bool> m_lost{false};
+    std::mutex m_lostLock;
+    std::string m_lostWhy;
     std::mutex m_readersLock;
     std::vector<std::unique_ptr<SqliteDb>> m_readers;  // idle read connections
 };

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -121,4 +122,65 @@ TEST(InventoryStore, AGroupOfOnlyRefusedWritesCommitsNothing) {
     // The store still writes afterwards.
     EXPECT_TRUE(store.Write(Insert("after")).ok());
     EXPECT_TRUE(Exists(store, "after"));
+}
+
+TEST(InventoryStore, FilesRemovedReplacedOrEmptiedUnderneathStopEveryLaterRequest) {
+    using Damage = std::function<void(const std::string& db)>;
+    const auto copyOver = [](const std::string& from, const std::string& to) {
+        std::filesystem::copy_file(from, to + ".copy");
+        std::filesystem::rename(to + ".copy", to);
+    };
+    const std::pair<const char*, Damage> damages[] = {
+        {"removed", [](const std::string& db) { std::filesystem::remove(db); }},
+        {"replaced", [&](const std::string& db) { copyOver(db, db); }},
+        {"replaced",  // moved away and copied back: the open file keeps a name
+         [&](const std::string& db) {
+             std::filesystem::rename(db, db + ".moved");
+             copyOver(db + ".moved", db);
+         }},
+        {"emptied", [](const std::string& db) { std::filesystem::resize_file(db, 0); }},
+        {"-wal was removed", [](const std::string& db) { std::filesystem::remove(db + "-wal"); }},
+        {"-wal was emptied", [](const std::string& db) { std::filesystem::resize_file(db + "-wal", 0); }},
+        {"-shm was removed", [](const std::string& db) { std::filesystem::remove(db + "-shm"); }},
+    };
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.first);
+        TempFolder folder;
+        InventoryStore store(folder.path());
+        ASSERT_TRUE(store.Write(Insert("before")).ok());
+        // Readers beyond the idle pool come and go without tripping the check.
+        std::vector<std::thread> readers;
+        for (int i = 0; i < 12; ++i)
+            readers.emplace_back([&] {
+                store.Read([](InventoryQueries&) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    return ServiceStatus::Ok();
+                });
+            });
+        for (std::thread& reader : readers) reader.join();
+        ASSERT_TRUE(store.Write(Insert("still")).ok());
+
+        damage.second(store.path());
+        bool ran = false;
+        try {
+            store.Write([&](InventoryQueries& q) {
+                ran = true;
+                return Insert("after")(q);
+            });
+            ADD_FAILURE() << "a write into lost files was acknowledged";
+        } catch (const InventoryLostError& lost) {
+            EXPECT_NE(std::string(lost.what()).find(damage.first), std::string::npos) << lost.what();
+        }
+        EXPECT_FALSE(ran) << "nothing is carried out for a change that cannot last";
+        EXPECT_THROW(store.Read([](InventoryQueries&) { return ServiceStatus::Ok(); }), InventoryLostError);
+        EXPECT_THROW(store.Write(Insert("later")), InventoryLostError) << "and it stays refused";
+    }
+    // Removed while a change is being written: its commit is checked too.
+    TempFolder folder;
+    InventoryStore store(folder.path());
+    EXPECT_THROW(store.Write([&](InventoryQueries& q) {
+        std::filesystem::remove(store.path());
+        return Insert("racing")(q);
+    }),
+                 InventoryLostError);
 }
