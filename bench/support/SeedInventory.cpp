@@ -1,8 +1,8 @@
 #include "support/SeedInventory.h"
 
-#include "app/StateFolder.h"
 #include "common/Names.h"
 #include "inventory/InventoryStore.h"
+#include "zo/PrivateDir.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -23,7 +23,7 @@ std::string SeedTargetName(const SeedPlan& plan, int index) {
 
 size_t SeedInventory(const std::string& folder, const SeedPlan& plan) {
     std::string error;
-    if (!zoscsi::MakeStateFolder(folder, error)) throw std::runtime_error(error);
+    if (zo::EnsurePrivateDir(folder, error) != 0) throw std::runtime_error(error);
     zoscsi::InventoryStore store(folder);
     size_t lines = 0;
     const zoscsi::ServiceStatus status = store.Write([&](zoscsi::InventoryQueries& queries) {

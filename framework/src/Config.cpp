@@ -1,6 +1,7 @@
 #include "Config.h"
 
 #include "LogWriter.h"
+#include "zo/ConfigFile.h"
 
 #include <boost/property_tree/ini_parser.hpp>
 
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -60,6 +62,8 @@ std::string ConfigPath() {
     return kDefaultConfigPath;
 }
 
+std::string ConfigFilePath() { return ConfigPath(); }
+
 boost::property_tree::ptree ReadConfigFile(const std::string& path, std::string* error) {
     boost::property_tree::ptree tree;
     std::ifstream in(path, std::ios::in | std::ios::binary);
@@ -76,12 +80,38 @@ boost::property_tree::ptree ReadConfigFile(const std::string& path, std::string*
     return tree;
 }
 
-boost::property_tree::ptree ReadConfig() {
+boost::property_tree::ptree ReadConfig(std::string* malformed) {
     const std::string path = ConfigPath();
     std::string error;
     boost::property_tree::ptree tree = ReadConfigFile(path, &error);
     if (!error.empty()) ReportMalformed(path, error);
+    if (malformed) *malformed = error;
     return tree;
+}
+
+bool ReadConfigSectionStrictly(const std::string& path, const std::string& section, bool mustExist,
+                               std::vector<std::pair<std::string, std::string>>& entries, std::string& error) {
+    entries.clear();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT && !mustExist) return true;
+    if (::access(path.c_str(), R_OK) != 0) {
+        error = "configuration file " + path + " cannot be read: " + std::strerror(errno);
+        return false;
+    }
+    std::string malformed;
+    const boost::property_tree::ptree tree = ReadConfigFile(path, &malformed);
+    if (!malformed.empty()) {
+        error = "configuration file " + path + " is malformed, " + malformed;
+        return false;
+    }
+    for (const auto& child : tree) {
+        if (child.second.empty()) {
+            error = "configuration file " + path + " is malformed: key \"" + child.first + "\" stands before any [section]";
+            return false;
+        }
+    }
+    entries = ConfigSection(tree, section);
+    return true;
 }
 
 bool ConfigValue(const boost::property_tree::ptree& config, const std::string& section,

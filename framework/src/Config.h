@@ -23,8 +23,9 @@ std::string ConfigPath();
 
 // The whole file: one child per [section], one grandchild per key. Keys are
 // kept as written (a '.' in a key is no path separator); use ConfigValue or
-// ConfigSection rather than ptree paths.
-boost::property_tree::ptree ReadConfig();
+// ConfigSection rather than ptree paths. When the file is malformed (it then
+// reads as empty) and `malformed` is not null, it gets the reason.
+boost::property_tree::ptree ReadConfig(std::string* malformed = nullptr);
 
 // The same for a given file (tests, tools). `error` (when not null) gets the
 // reason when the file is malformed; nothing is logged.

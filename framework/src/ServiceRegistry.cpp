@@ -48,12 +48,14 @@ std::vector<std::string> SplitArguments(const std::string& text) {
 
 bool LookupService(const std::string& service, ServiceEntry& entry, std::string& error) {
     entry = ServiceEntry();
-    const boost::property_tree::ptree config = ReadConfig();
+    std::string malformed;
+    const boost::property_tree::ptree config = ReadConfig(&malformed);
     const std::string env = "ZO_SERVICE_" + service;
     std::string value;
     if (!Setting(config, env, service, value)) {
         error = "no on-demand service \"" + service + "\" in [" + std::string(kSection) + "] of " + ConfigPath() +
                 " or in " + env;
+        if (!malformed.empty()) error += " (the file is malformed and reads as empty: " + malformed + ")";
         return false;
     }
     value = Trim(value);

@@ -18,6 +18,7 @@ const Flag kFlags[] = {
     {"--foreground", &CommandLine::foreground},
     {"--help", &CommandLine::help},
     {"--version", &CommandLine::version},
+    {"--init-state", &CommandLine::initState},
 };
 
 const Valued kValued[] = {
@@ -84,6 +85,7 @@ std::string UsageText() {
         name.resize(22, ' ');
         text += "  " + name + option.meaning + "\n";
     }
+    text += "  --init-state          mark the state root as a new node's (RequireMountedState), then exit\n";
     text += "  --help                this text\n  --version             the program's version\n";
     return text;
 }

@@ -10,6 +10,7 @@ struct CommandLine {
     bool foreground = false;
     bool help = false;
     bool version = false;
+    bool initState = false;  // mark the state root initialised, then exit
     std::string listen;    // unix:PATH or tcp:HOST:PORT
     std::string session;      // refused when given: argv is world-readable
     std::string sessionFile;  // file holding the session identifier

@@ -2,10 +2,15 @@
 
 #include "ZOPlatformInfo.h"
 #include "app/SessionFile.h"
+#include "backend/BackendFactory.h"
 #include "common/Names.h"
 #include "protocol/OptionText.h"
+#include "zo/ConfigFile.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <memory>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -16,8 +21,21 @@ constexpr const char* kSection = "ZoScsiSrv";
 constexpr int kDefaultIdleExitSec = 600;
 constexpr uint64_t kLargestLun = 1ull << 62;
 
+// The service's own keys of [ZoScsiSrv] (docs/SERVICE.md); the backends'
+// keys come from BackendSettingKeys. A key the service reads must be here,
+// or a file that sets it is refused.
+const char* const kServiceKeys[] = {
+    "StateDir", "Backend", "IdleExitSeconds", "MaxConnections", "FrameDeadlineSeconds",
+    "DefaultLunSize", "MaxLunSize", "ListenTcp", "RequireMountedState",
+};
+
 bool Setting(const ConfigSources& sources, const char* key, std::string& value) {
     return sources.setting && sources.setting(key, value);
+}
+
+// "[ZoScsiSrv] KEY", and the file it is in when there is one.
+std::string SettingName(const ConfigSources& sources, const char* key) {
+    return std::string("[") + kSection + "] " + key + (sources.file.empty() ? "" : " of " + sources.file);
 }
 
 std::string Environment(const ConfigSources& sources, const char* name) {
@@ -41,7 +59,14 @@ bool IntegerSetting(const ConfigSources& sources, const char* key, int low, int 
                     std::string& error) {
     std::string text;
     if (!Setting(sources, key, text)) return true;
-    return Integer((std::string("[ZoScsiSrv] ") + key).c_str(), text, low, high, value, error);
+    return Integer(SettingName(sources, key).c_str(), text, low, high, value, error);
+}
+
+bool FlagSetting(const ConfigSources& sources, const char* key, bool& value, std::string& error) {
+    std::string text;
+    if (!Setting(sources, key, text) || ParseFlag(text, value)) return true;
+    error = SettingName(sources, key) + " \"" + text + "\" is neither yes nor no";
+    return false;
 }
 
 std::string DefaultStateDir(const ConfigSources& sources) {
@@ -130,11 +155,22 @@ bool ResolveIdleExit(const CommandLine& line, const zo::LaunchContext& launch, c
 
 }  // namespace
 
-ConfigSources ProcessConfigSources() {
-    ConfigSources sources;
-    sources.setting = [](const std::string& key, std::string& value) {
-        ZOPlatformInfo platform;
-        return platform.getString(kSection, key.c_str(), &value) != 0;
+bool ProcessConfigSources(bool fileRequired, ConfigSources& sources, std::string& error) {
+    sources = ConfigSources();
+    sources.file = zo::ConfigFilePath();
+    sources.fileRequired = fileRequired;
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (!zo::ReadConfigSectionStrictly(sources.file, kSection, fileRequired, entries, error)) return false;
+    auto settings = std::make_shared<std::map<std::string, std::string>>();
+    for (const auto& entry : entries) {
+        sources.keys.push_back(entry.first);
+        settings->emplace(entry.first, entry.second);
+    }
+    sources.setting = [settings](const std::string& key, std::string& value) {
+        const auto found = settings->find(key);
+        if (found == settings->end()) return false;
+        value = found->second;
+        return true;
     };
     sources.environment = [](const char* name) -> const char* { return std::getenv(name); };
     sources.uid = static_cast<unsigned>(getuid());
@@ -142,7 +178,27 @@ ConfigSources ProcessConfigSources() {
     std::string mangled;
     const char* machine = platform.getPhysicalMachine();
     if (machine && platform.getClientHostNameMangled(machine, mangled)) sources.machineClientName = mangled;
-    return sources;
+    return true;
+}
+
+bool CheckSettingKeys(const ConfigSources& sources, std::string& error) {
+    std::vector<std::string> known(std::begin(kServiceKeys), std::end(kServiceKeys));
+    const std::vector<std::string> backendKeys = BackendSettingKeys();
+    known.insert(known.end(), backendKeys.begin(), backendKeys.end());
+    const std::string where = sources.file.empty() ? std::string() : "configuration file " + sources.file + ": ";
+    for (const std::string& key : sources.keys) {
+        if (std::find(known.begin(), known.end(), key) == known.end()) {
+            error = where + "unknown key " + Quote(key) + " in [" + kSection + "]; known:";
+            for (const std::string& name : known) error += " " + name;
+            return false;
+        }
+        std::string value;
+        if (Setting(sources, key.c_str(), value) && value.empty()) {
+            error = where + "[" + kSection + "] " + key + " has no value; give one or remove the line";
+            return false;
+        }
+    }
+    return true;
 }
 
 bool CheckClientName(const std::string& name, std::string& error) {
@@ -162,14 +218,14 @@ bool LoadLunSizes(const ConfigSources& sources, LunSizeSettings& sizes, std::str
     if (Setting(sources, "MaxLunSize", text)) {
         const ServiceStatus status = ParseSize(text, kLargestLun, loaded.maxBytes);
         if (!status.ok()) {
-            error = "[ZoScsiSrv] MaxLunSize: " + status.text;
+            error = SettingName(sources, "MaxLunSize") + ": " + status.text;
             return false;
         }
     }
     if (Setting(sources, "DefaultLunSize", text)) {
         const ServiceStatus status = ParseSize(text, loaded.maxBytes, loaded.defaultBytes);
         if (!status.ok()) {
-            error = "[ZoScsiSrv] DefaultLunSize: " + status.text;
+            error = SettingName(sources, "DefaultLunSize") + ": " + status.text;
             return false;
         }
     } else if (loaded.defaultBytes > loaded.maxBytes) {
@@ -179,9 +235,39 @@ bool LoadLunSizes(const ConfigSources& sources, LunSizeSettings& sizes, std::str
     return true;
 }
 
+bool ResolveStateRoot(const CommandLine& line, const ConfigSources& sources, std::string& root, std::string& error) {
+    std::string text, from;
+    if (!line.stateDir.empty()) {
+        root = line.stateDir;
+        from = "--state-dir";
+    } else if (!(text = Environment(sources, "ZO_STATE_DIR")).empty()) {
+        root = text;
+        from = "ZO_STATE_DIR";
+    } else if (Setting(sources, "StateDir", text) && !text.empty()) {
+        root = text;
+        from = SettingName(sources, "StateDir");
+    } else {
+        root = DefaultStateDir(sources);
+        from = "the default state folder";
+    }
+    // Resolved against whatever folder the service happens to start in, a
+    // relative path would name another inventory for each caller.
+    if (root[0] != '/') {
+        error = "state folder " + Quote(root) + " (" + from + ") is not an absolute path; give the whole path";
+        return false;
+    }
+    // After a link, ".." leads elsewhere than the path reads.
+    if (("/" + root + "/").find("/../") != std::string::npos) {
+        error = "state folder " + Quote(root) + " (" + from + ") holds \"..\"; give the path without it";
+        return false;
+    }
+    return true;
+}
+
 bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
                    ServiceConfig& config, std::string& error) {
     config = ServiceConfig();
+    if (!CheckSettingKeys(sources, error)) return false;
     config.launched = launch.launched;
     if (!launch.launched && !line.foreground) {
         error = "not started by the on-demand launcher; run by hand with --foreground";
@@ -203,20 +289,14 @@ bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, con
     if (config.clientName.empty()) config.clientName = "local";
     if (!CheckClientName(config.clientName, error)) return false;
 
-    std::string text;
-    if (!line.stateDir.empty()) config.stateDir = line.stateDir;
-    else if (!(text = Environment(sources, "ZO_STATE_DIR")).empty()) config.stateDir = text;
-    else if (Setting(sources, "StateDir", text) && !text.empty()) config.stateDir = text;
-    else config.stateDir = DefaultStateDir(sources);
-    if (config.stateDir[0] != '/') {
-        error = "state folder \"" + config.stateDir + "\" is not an absolute path";
-        return false;
-    }
+    if (!ResolveStateRoot(line, sources, config.stateDir, error)) return false;
 
+    std::string text;
     if (!line.backend.empty()) config.backend = line.backend;
     else if (Setting(sources, "Backend", text) && !text.empty()) config.backend = text;
 
     return ResolveIdleExit(line, launch, sources, config, error) &&
+           FlagSetting(sources, "RequireMountedState", config.requireMountedState, error) &&
            IntegerSetting(sources, "MaxConnections", 1, 65536, config.maxConnections, error) &&
            IntegerSetting(sources, "FrameDeadlineSeconds", 1, 3600, config.frameDeadlineSec, error) &&
            LoadLunSizes(sources, config.sizes, error);

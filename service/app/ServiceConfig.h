@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace zoscsi {
 
@@ -23,6 +24,7 @@ struct ServiceConfig {
     int maxConnections = 256;
     int frameDeadlineSec = 30;
     int readyFd = -1;
+    bool requireMountedState = false;  // the state root must carry its mark (StateFolder.h)
     LunSizeSettings sizes;
 };
 
@@ -33,14 +35,29 @@ struct ConfigSources {
     std::function<const char*(const char* name)> environment;
     unsigned uid = 0;
     std::string machineClientName;  // this machine's mangled name, "" when unknown
+    std::string file;               // the configuration file the settings come from, named in refusals
+    bool fileRequired = false;      // the file was named on the command line: it must exist
+    std::vector<std::string> keys;  // every key of [ZoScsiSrv] in the file, for CheckSettingKeys
 };
 
-// The sources of this process: ZOPlatformInfo, getenv, getuid.
-ConfigSources ProcessConfigSources();
+// The sources of this process: the configuration file (read once, strictly),
+// getenv, getuid, this machine's name. False with the file, the line and
+// what is wrong when the file is malformed or cannot be read; a missing file
+// has no settings unless `fileRequired` (a file named by --config).
+bool ProcessConfigSources(bool fileRequired, ConfigSources& sources, std::string& error);
+
+// Every key of [ZoScsiSrv] must be one the service or one of its backends
+// reads, and have a value: a misspelt or emptied key is refused rather than
+// left to its default. False with a reason that names the key.
+bool CheckSettingKeys(const ConfigSources& sources, std::string& error);
 
 // False with a reason that names the setting at fault.
 bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
                    ServiceConfig& config, std::string& error);
+
+// The state root from --state-dir, ZO_STATE_DIR, [ZoScsiSrv] StateDir or the
+// user's default; false (naming where it came from) when it is not absolute.
+bool ResolveStateRoot(const CommandLine& line, const ConfigSources& sources, std::string& root, std::string& error);
 
 // DefaultLunSize and MaxLunSize (also read again by "reload").
 bool LoadLunSizes(const ConfigSources& sources, LunSizeSettings& sizes, std::string& error);

@@ -71,12 +71,27 @@ zo::ListenerOptions ListenerOptionsOf(const ServiceConfig& config) {
     return options;
 }
 
+// --init-state: marks the state root so that RequireMountedState takes it.
+int InitialiseState(const CommandLine& line, const ConfigSources& sources) {
+    std::string root, error;
+    if (!CheckSettingKeys(sources, error) || !ResolveStateRoot(line, sources, root, error) ||
+        !InitialiseStateRoot(root, error))
+        return Fail(kExitConfig, error);
+    std::printf("zoscsisrv: state root %s is initialised\n", root.c_str());
+    return kExitOk;
+}
+
 }  // namespace
 
 int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) {
-    const std::string folder = config.stateDir + "/" + config.clientName;
     std::string error;
-    if (!MakeStateFolder(folder, error)) return Fail(kExitConfig, error);
+    StateFolders folders;
+    switch (PrepareStateFolders(config.stateDir, config.clientName, config.requireMountedState, folders, error)) {
+        case StateOutcome::kReady: break;
+        case StateOutcome::kNotInitialised: return Fail(kExitInventory, "refusing to start: " + error);
+        case StateOutcome::kUnsafe: return Fail(kExitConfig, "refusing to start: " + error);
+    }
+    const std::string& folder = folders.folder;
     InstanceLock lock;
     if (!lock.Acquire(folder, kLockWaitMillis, error)) return Fail(kExitLocked, error);
 
@@ -97,8 +112,12 @@ int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) 
 
     const ServiceIdentity identity{config.clientName, ZO_VERSION, static_cast<long>(getpid()),
                                    static_cast<int64_t>(std::time(nullptr))};
-    ServiceCore core(inventory, identity, config.sizes, [reloadSources](LunSizeSettings& sizes, std::string& why) {
-        return LoadLunSizes(reloadSources, sizes, why);
+    // A reload reads the file anew and takes nothing from it unless all of it is sound.
+    const bool fileRequired = reloadSources.fileRequired;
+    ServiceCore core(inventory, identity, config.sizes, [fileRequired](LunSizeSettings& sizes, std::string& why) {
+        ConfigSources fresh;
+        return ProcessConfigSources(fileRequired, fresh, why) && CheckSettingKeys(fresh, why) &&
+               LoadLunSizes(fresh, sizes, why);
     });
     Dispatcher dispatcher(core, zo::DecodeLimits().maxFrameBytes);
 
@@ -141,7 +160,9 @@ int ServiceMain(int argc, char** argv) {
         return kExitOk;
     }
     if (!line.config.empty()) setenv("ZO_CONFIG", line.config.c_str(), 1);
-    const ConfigSources sources = ProcessConfigSources();
+    ConfigSources sources;
+    if (!ProcessConfigSources(!line.config.empty(), sources, error)) return Fail(kExitConfig, error);
+    if (line.initState) return InitialiseState(line, sources);
     ServiceConfig config;
     if (!ResolveConfig(line, zo::LaunchContextFromEnvironment(), sources, config, error))
         return Fail(kExitConfig, error);

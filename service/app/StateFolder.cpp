@@ -1,7 +1,12 @@
 #include "app/StateFolder.h"
 
+#include "zo/PrivateDir.h"
+
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,20 +14,81 @@
 
 namespace zoscsi {
 
-bool MakeStateFolder(const std::string& path, std::string& error) {
-    for (size_t at = path.find('/', 1); ; at = path.find('/', at + 1)) {
+namespace {
+
+// Creates each missing level of `path` (0700); existing ones are left as they are.
+bool MakeMissingLevels(const std::string& path, std::string& error) {
+    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
         const std::string part = path.substr(0, at);
-        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
             error = "cannot create " + part + ": " + std::strerror(errno);
             return false;
         }
-        if (at == std::string::npos) break;
+        if (at == std::string::npos) return true;
     }
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        error = path + " is not a folder";
+}
+
+bool RealPath(const std::string& path, std::string& real, std::string& error) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) {
+        error = "cannot resolve state root " + path + ": " + std::strerror(errno);
         return false;
     }
+    real = resolved;
+    free(resolved);
+    return true;
+}
+
+// The root as its real path, once no other user can change it or what is above it.
+bool TrustedRoot(const std::string& root, std::string& real, std::string& error) {
+    return RealPath(root, real, error) && zo::CheckSafeParents(real, error) == 0 &&
+           zo::CheckOwnedDir(real, error) == 0;
+}
+
+bool Marked(const std::string& root) {
+    struct stat info {};
+    return lstat((root + "/" + kStateRootMark).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+void SyncFolder(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)fsync(fd);
+        close(fd);
+    }
+}
+
+}  // namespace
+
+StateOutcome PrepareStateFolders(const std::string& root, const std::string& client, bool requireMark,
+                                 StateFolders& folders, std::string& error) {
+    if (requireMark && !Marked(root)) {
+        error = "state root " + root + " is missing or holds no " + kStateRootMark +
+                ", and RequireMountedState is set: is the disk that holds it mounted? (a new node's root is "
+                "marked once with zoscsisrv --init-state)";
+        return StateOutcome::kNotInitialised;
+    }
+    if (!MakeMissingLevels(root, error) || !TrustedRoot(root, folders.root, error)) return StateOutcome::kUnsafe;
+    folders.folder = folders.root + "/" + client;
+    if (zo::EnsurePrivateDir(folders.folder, error) != 0) return StateOutcome::kUnsafe;
+    return StateOutcome::kReady;
+}
+
+bool InitialiseStateRoot(const std::string& root, std::string& error) {
+    std::string real;
+    if (!MakeMissingLevels(root, error) || !TrustedRoot(root, real, error)) return false;
+    if (Marked(real)) return true;
+    const std::string mark = real + "/" + kStateRootMark;
+    const std::string text = "zoscsisrv state root, initialised " + std::to_string(static_cast<long long>(time(nullptr))) + "\n";
+    const int fd = open(mark.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
+    const int saved = errno;
+    if (fd >= 0) close(fd);
+    if (!ok) {
+        error = "cannot write " + mark + ": " + std::strerror(saved);
+        return false;
+    }
+    SyncFolder(real);
     return true;
 }
 

@@ -20,4 +20,8 @@ std::unique_ptr<Backend> MakeBackend(const std::string& name, const BackendConte
 // The names MakeBackend knows, in table order.
 std::vector<std::string> BackendNames();
 
+// The [ZoScsiSrv] keys of every backend (whichever is in use): the keys each
+// backend's settings loader asks for when none is set.
+std::vector<std::string> BackendSettingKeys();
+
 }  // namespace zoscsi

@@ -1,13 +1,15 @@
 // Where an instance listens, keeps its inventory and how long it idles,
 // from the command line, the launcher's environment and [ZoScsiSrv].
-#include "app/ServiceConfig.h"
 #include "TempFolder.h"
+#include "app/ServiceConfig.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -34,6 +36,7 @@ struct Sources {
         };
         s.uid = uid;
         s.machineClientName = "node7";
+        for (const auto& entry : ini) s.keys.push_back(entry.first);
         return s;
     }
 };
@@ -98,7 +101,77 @@ TEST(ServiceConfig, StateFolderPrecedence) {
     root.uid = 0;
     EXPECT_EQ(Resolve(ByHand(), {}, root).stateDir, "/var/lib/zoscsisrv");
     line.stateDir = "relative";
-    EXPECT_NE(Refusal(line, {}, s).find("absolute"), std::string::npos);
+    EXPECT_NE(Refusal(line, {}, s).find("\"relative\" (--state-dir) is not an absolute path"), std::string::npos);
+    line.stateDir = "/srv/link/../zo";
+    EXPECT_NE(Refusal(line, {}, s).find("holds \"..\""), std::string::npos);
+    s.env["ZO_STATE_DIR"] = "state";
+    EXPECT_NE(Refusal(ByHand(), {}, s).find("(ZO_STATE_DIR)"), std::string::npos);
+}
+
+TEST(ServiceConfig, EveryKeyMustBeKnownAndHaveAGoodValue) {
+    const struct {
+        const char* key;
+        const char* value;
+        const char* refusal;  // null: accepted
+    } cases[] = {
+        {"Backnd", "tgt", "unknown key \"Backnd\" in [ZoScsiSrv]; known: StateDir"},
+        {"backend", "tgt", "unknown key \"backend\""},  // keys are case-sensitive
+        {"Backend", "", "Backend has no value"},
+        {"TgtPortal", "", "TgtPortal has no value"},
+        {"TgtPortal", "127.0.0.1:3261", nullptr},  // a backend's key, whichever backend runs
+        {"RequireMountedState", "maybe", "RequireMountedState \"maybe\" is neither yes nor no"},
+        {"RequireMountedState", "yes", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " = " + c.value);
+        Sources s;
+        s.ini[c.key] = c.value;
+        if (c.refusal) EXPECT_NE(Refusal(ByHand(), {}, s).find(c.refusal), std::string::npos);
+        else EXPECT_EQ(Resolve(ByHand(), {}, s).backend, "inventory");
+    }
+    Sources mounted;
+    mounted.ini["RequireMountedState"] = "yes";
+    EXPECT_TRUE(Resolve(ByHand(), {}, mounted).requireMountedState);
+}
+
+TEST(ServiceConfig, AMalformedFileIsRefusedWithItsLineNotReadAsEmpty) {
+    TempFolder folder;
+    const std::string path = folder / "zo.conf";
+    setenv("ZO_CONFIG", path.c_str(), 1);
+    const struct {
+        const char* text;
+        const char* refusal;  // null: read
+    } cases[] = {
+        {"[ZoScsiSrv]\nBackend = tgt\nTgtPortal 127.0.0.1:3260\n", "line 3: '=' character not found"},
+        {"[ZoScsiSrv\nBackend = tgt\n", "line 1: unmatched '['"},
+        {"[ZoScsiSrv]\nBackend = tgt\nBackend = inventory\n", "line 3: duplicate key"},
+        {"Backend = tgt\n[ZoScsiSrv]\nIdleExitSeconds = 5\n", "\"Backend\" stands before any [section]"},
+        {"[Log]\nLevel = 1\n[ZoScsiSrv]\nBackend = tgt\n", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::ofstream(path, std::ios::trunc) << c.text;
+        ConfigSources sources;
+        std::string error;
+        if (c.refusal) {
+            EXPECT_FALSE(ProcessConfigSources(false, sources, error));
+            EXPECT_NE(error.find("configuration file " + path), std::string::npos) << error;
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ProcessConfigSources(false, sources, error)) << error;
+        std::string backend;
+        EXPECT_TRUE(sources.setting("Backend", backend));
+        EXPECT_EQ(backend, "tgt");
+        EXPECT_EQ(sources.keys, std::vector<std::string>{"Backend"});
+    }
+    std::filesystem::remove(path);
+    ConfigSources sources;
+    std::string error;
+    EXPECT_TRUE(ProcessConfigSources(false, sources, error)) << "no file: no settings; " << error;
+    EXPECT_FALSE(ProcessConfigSources(true, sources, error)) << "unless it was named";
+    EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
+    unsetenv("ZO_CONFIG");
 }
 
 TEST(ServiceConfig, IdleExitPrecedence) {

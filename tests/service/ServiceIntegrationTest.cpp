@@ -375,6 +375,7 @@ TEST_F(ServiceIntegration, AnIdleInstanceEndsByItself) {
 
 TEST_F(ServiceIntegration, ACorruptInventoryStopsTheLaunchWithAReason) {
     std::filesystem::create_directories(StateFolder("corrupt"));
+    std::filesystem::permissions(StateFolder("corrupt"), std::filesystem::perms::owner_all);  // private, as made
     std::ofstream(StateFolder("corrupt") + "/inventory.db") << std::string(4096, 'x');
     ZoScsiSrvClient client;
     const CYbError error = client.Initialize("corrupt", "zod", 0);
