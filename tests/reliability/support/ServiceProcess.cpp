@@ -127,6 +127,7 @@ bool ServiceProcess::Spawn(std::string& error) {
         std::ofstream conf(m_options.folder + "/zo.conf", std::ios::trunc);
         conf << "[Log]\nLevel = " << m_options.logLevel << "\n\n[ZoScsiSrv]\n";
         for (const auto& setting : m_options.settings) conf << setting.first << " = " << setting.second << "\n";
+        conf << m_options.configTail;
     }
     std::vector<std::string> argv = {ZOSCSISRV_PATH, "--foreground", "--state-dir", m_options.folder + "/state",
                                      "--client", m_options.client, "--backend", m_options.backend};
@@ -141,6 +142,7 @@ bool ServiceProcess::Spawn(std::string& error) {
         argv.push_back("--session-file");
         argv.push_back(sessionFile);
     }
+    argv.insert(argv.end(), m_options.arguments.begin(), m_options.arguments.end());
     std::vector<std::string> env = ServiceEnvironment(m_options);
     std::vector<char*> argp = Pointers(argv);
     std::vector<char*> envp = Pointers(env);

@@ -31,6 +31,8 @@ struct ServiceOptions {
     std::string listen;                    // default unix:FOLDER/run/zoscsisrv.sock
     bool omitListen = false;               // no --listen: the service falls back on [ZoScsiSrv] ListenTcp
     std::vector<std::pair<std::string, std::string>> settings;  // [ZoScsiSrv] KEY = VALUE
+    std::string configTail;                // written as it is after the settings (e.g. a broken line)
+    std::vector<std::string> arguments;    // added to the command line
     std::vector<std::string> environment;  // NAME=VALUE added to (or replacing in) the service's environment
     int logLevel = -1;                     // [Log] Level of the service
 };
