@@ -73,7 +73,7 @@ configuration, messages and connections it is built on.")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME "libzoscsisrvclient1")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION "libs")
 if(_zo_runtime_depends)
-  set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${_zo_runtime_depends}, libpugixml1v5")
+  set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${_zo_runtime_depends}, libpugixml1v5, libssl3")
 endif()
 
 set(CPACK_COMPONENT_DEVELOPMENT_DISPLAY_NAME "ZoScsiSrv client development files")

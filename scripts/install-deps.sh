@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config git
-  libboost-dev libpugixml-dev libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
+  libboost-dev libpugixml-dev libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev libssl-dev openssl
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3 groff-base dpkg-dev file binutils bash-completion
   clang libclang-rt-14-dev

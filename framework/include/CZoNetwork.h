@@ -23,6 +23,7 @@
 namespace zo {
 class Transport;
 struct DecodeLimits;
+struct TlsClientSettings;
 }
 
 class CZoNetwork {
@@ -47,8 +48,11 @@ public:
     int IsConnectionGood();
 
     // Framework side: the launcher and the service listener attach connections.
-    // Connects to "unix:PATH", "tcp:HOST:PORT" or "inproc:NAME".
+    // Connects to "unix:PATH", "tcp:HOST:PORT", "tls:HOST:PORT" or
+    // "inproc:NAME"; the time limit covers a TLS handshake too. A "tls:"
+    // service is verified against the system's trusted CAs, or as `tls` says.
     CYbError Connect(const std::string& endpoint, int timeoutSec);
+    CYbError Connect(const std::string& endpoint, int timeoutSec, const zo::TlsClientSettings& tls);
     void Adopt(std::unique_ptr<zo::Transport> transport);
     void Close();
     const std::string& Endpoint() const { return m_endpoint; }

@@ -8,6 +8,7 @@ namespace {
 
 constexpr const char kUnix[] = "unix:";
 constexpr const char kTcp[] = "tcp:";
+constexpr const char kTls[] = "tls:";
 constexpr const char kInproc[] = "inproc:";
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
@@ -24,7 +25,7 @@ bool ParsePort(const std::string& digits, int& port) {
     return true;
 }
 
-bool ParseTcp(const std::string& rest, EndpointAddress& address, std::string& error) {
+bool ParseTcp(const std::string& rest, EndpointAddress::Kind kind, EndpointAddress& address, std::string& error) {
     std::string host;
     std::string port;
     if (!rest.empty() && rest[0] == '[') {
@@ -38,7 +39,7 @@ bool ParseTcp(const std::string& rest, EndpointAddress& address, std::string& er
     } else {
         const size_t colon = rest.rfind(':');
         if (colon == std::string::npos) {
-            error = "expected tcp:HOST:PORT";
+            error = "expected HOST:PORT";
             return false;
         }
         host = rest.substr(0, colon);
@@ -60,7 +61,7 @@ bool ParseTcp(const std::string& rest, EndpointAddress& address, std::string& er
         error = "port must be a decimal number from 0 to 65535";
         return false;
     }
-    address.kind = EndpointAddress::Kind::Tcp;
+    address.kind = kind;
     address.host = host;
     return true;
 }
@@ -68,7 +69,7 @@ bool ParseTcp(const std::string& rest, EndpointAddress& address, std::string& er
 }  // namespace
 
 bool LooksLikeEndpoint(const std::string& text) {
-    return StartsWith(text, kUnix) || StartsWith(text, kTcp) || StartsWith(text, kInproc);
+    return StartsWith(text, kUnix) || StartsWith(text, kTcp) || StartsWith(text, kTls) || StartsWith(text, kInproc);
 }
 
 bool ParseEndpoint(const std::string& text, EndpointAddress& address, std::string& error) {
@@ -91,7 +92,8 @@ bool ParseEndpoint(const std::string& text, EndpointAddress& address, std::strin
         address.path = std::move(path);
         return true;
     }
-    if (StartsWith(text, kTcp)) return ParseTcp(text.substr(sizeof kTcp - 1), address, error);
+    if (StartsWith(text, kTcp)) return ParseTcp(text.substr(sizeof kTcp - 1), EndpointAddress::Kind::Tcp, address, error);
+    if (StartsWith(text, kTls)) return ParseTcp(text.substr(sizeof kTls - 1), EndpointAddress::Kind::Tls, address, error);
     if (StartsWith(text, kInproc)) {
         address.name = text.substr(sizeof kInproc - 1);
         if (address.name.empty()) {
@@ -101,13 +103,14 @@ bool ParseEndpoint(const std::string& text, EndpointAddress& address, std::strin
         address.kind = EndpointAddress::Kind::Inproc;
         return true;
     }
-    error = "unknown endpoint scheme (expected unix:, tcp: or inproc:)";
+    error = "unknown endpoint scheme (expected unix:, tcp:, tls: or inproc:)";
     return false;
 }
 
-std::string TcpEndpoint(const std::string& host, int port) {
+std::string TcpEndpoint(const std::string& host, int port, EndpointAddress::Kind kind) {
     const bool bracket = host.find(':') != std::string::npos;
-    return std::string(kTcp) + (bracket ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    return std::string(kind == EndpointAddress::Kind::Tls ? kTls : kTcp) + (bracket ? "[" + host + "]" : host) + ":" +
+           std::to_string(port);
 }
 
 }  // namespace zo

@@ -99,8 +99,11 @@ CYbError ZOOnDemandSvcClient::Attach(CNSession::LaunchOnDemandServiceDetails& de
         return Failure(kAttachFunction, __LINE__, EINVAL, "bad endpoint \"" + endpoint + "\": " + error);
     // The scripted peer decides an attach by itself; no handshake crosses it.
     if (address.kind == zo::EndpointAddress::Kind::Inproc) return zo::InprocAttach(address.name, network);
+    zo::TlsClientSettings tls;
+    if (address.kind == zo::EndpointAddress::Kind::Tls)
+        tls = zo::LookupTlsClient(details.getstring(2, 2, W::kLaunchDetailsType, W::kDetailsServiceName));
     const int code = zo::PresentSession(network, endpoint, zo::DetailsSessionId(details),
-                                        zo::LaunchTimeoutSeconds(), error);
+                                        zo::LaunchTimeoutSeconds(), error, tls);
     if (code != 0) return Failure(kAttachFunction, __LINE__, code, error);
     return CYbError::Success();
 }

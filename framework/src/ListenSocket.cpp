@@ -38,21 +38,48 @@ bool SocketFileAnswers(const sockaddr_un& address) {
     return answers;
 }
 
-std::string AddressText(const sockaddr_storage& address) {
+bool IsLoopback(const sockaddr* address) {
+    if (address->sa_family == AF_INET)
+        return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
+    if (address->sa_family == AF_INET6) {
+        const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        return IN6_IS_ADDR_LOOPBACK(&a) || (IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127);
+    }
+    return false;
+}
+
+std::string HostText(const sockaddr* address) {
     char host[INET6_ADDRSTRLEN] = "?";
-    int port = 0;
-    if (address.ss_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
-        ::inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
-        port = ntohs(in->sin_port);
-        return std::string(host) + ":" + std::to_string(port);
+    const void* raw = address->sa_family == AF_INET6
+                          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr)
+                          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
+    ::inet_ntop(address->sa_family, raw, host, sizeof host);
+    return host;
+}
+
+// The addresses to bind for `address`; null with the reason on failure.
+addrinfo* Resolve(const EndpointAddress& address, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(address.port);
+    const int rc = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &list);
+    if (rc != 0) {
+        error = "resolve " + address.host + ": " + ::gai_strerror(rc);
+        return nullptr;
     }
-    if (address.ss_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
-        ::inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
-        port = ntohs(in6->sin6_port);
-        return "[" + std::string(host) + "]:" + std::to_string(port);
-    }
+    return list;
+}
+
+std::string AddressText(const sockaddr_storage& address) {
+    const auto* raw = reinterpret_cast<const sockaddr*>(&address);
+    if (address.ss_family == AF_INET)
+        return HostText(raw) + ":" + std::to_string(ntohs(reinterpret_cast<const sockaddr_in*>(raw)->sin_port));
+    if (address.ss_family == AF_INET6)
+        return "[" + HostText(raw) + "]:" +
+               std::to_string(ntohs(reinterpret_cast<const sockaddr_in6*>(raw)->sin6_port));
     return "unix";
 }
 
@@ -63,6 +90,7 @@ ListenSocket::~ListenSocket() { Close(); }
 void ListenSocket::Close() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
+    m_tls = false;
     if (!m_path.empty()) {
         // A later instance may have replaced the file; leave that one alone.
         struct stat st {};
@@ -80,7 +108,8 @@ bool ListenSocket::Open(const std::string& endpoint, std::string& error) {
         case EndpointAddress::Kind::Unix:
             return OpenUnix(address.path, error);
         case EndpointAddress::Kind::Tcp:
-            return OpenTcp(address.host, address.port, error);
+        case EndpointAddress::Kind::Tls:
+            return OpenTcp(address, error);
         case EndpointAddress::Kind::Inproc:
             break;
     }
@@ -123,26 +152,37 @@ bool ListenSocket::OpenUnix(const std::string& path, std::string& error) {
     return true;
 }
 
-bool ListenSocket::OpenTcp(const std::string& host, int port, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(port);
-    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        error = "resolve " + host + ": " + ::gai_strerror(rc);
-        return false;
+bool ListenSocket::PlainTcpAllowed(const std::string& endpoint, std::string& error) {
+    EndpointAddress address;
+    if (!ParseEndpoint(endpoint, address, error) || address.kind != EndpointAddress::Kind::Tcp) return true;
+    addrinfo* list = Resolve(address, error);
+    if (!list) return true;  // Open says why
+    bool allowed = true;
+    for (addrinfo* ai = list; ai && allowed; ai = ai->ai_next) {
+        if (IsLoopback(ai->ai_addr)) continue;
+        allowed = false;
+        error = "refusing plain TCP on " + endpoint + ": " + HostText(ai->ai_addr) +
+                " is not a loopback address, and the session and every request would cross the network in "
+                "clear; listen on tls:HOST:PORT with a certificate, or allow plain TCP explicitly "
+                "(AllowPlainTcp=yes)";
     }
-    error = "no address for " + host;
+    ::freeaddrinfo(list);
+    return allowed;
+}
+
+bool ListenSocket::OpenTcp(const EndpointAddress& endpoint, std::string& error) {
+    addrinfo* list = Resolve(endpoint, error);
+    if (!list) return false;
+    const bool plain = endpoint.kind == EndpointAddress::Kind::Tcp;
+    const std::string text = TcpEndpoint(endpoint.host, endpoint.port, endpoint.kind);
+    error = "no address for " + endpoint.host;
     for (addrinfo* ai = list; ai && m_fd < 0; ai = ai->ai_next) {
         const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
         if (fd < 0) continue;
         const int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         if (::bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd, kBacklog) != 0) {
-            error = "listen on " + TcpEndpoint(host, port) + ": " + ErrnoText(errno);
+            error = "listen on " + text + ": " + ErrnoText(errno);
             ::close(fd);
             continue;
         }
@@ -155,7 +195,8 @@ bool ListenSocket::OpenTcp(const std::string& host, int port, std::string& error
     ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&bound), &length);
     const int boundPort = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
                                                       : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-    m_bound = TcpEndpoint(host, boundPort);
+    m_tls = !plain;
+    m_bound = TcpEndpoint(endpoint.host, boundPort, endpoint.kind);
     return true;
 }
 
@@ -172,9 +213,10 @@ int ListenSocket::Accept(PeerInfo& peer) const {
             peer.pid = credentials.pid;
             peer.uid = static_cast<int>(credentials.uid);
         }
-        peer.address = "unix";
+        peer.address = peer.host = "unix";
     } else {
         peer.address = AddressText(address);
+        peer.host = HostText(reinterpret_cast<const sockaddr*>(&address));
     }
     return fd;
 }

@@ -9,6 +9,8 @@
 
 namespace zo {
 
+struct EndpointAddress;
+
 class ListenSocket {
 public:
     ListenSocket() = default;
@@ -17,15 +19,16 @@ public:
     ListenSocket(const ListenSocket&) = delete;
     ListenSocket& operator=(const ListenSocket&) = delete;
 
-    // Binds and listens on "unix:PATH" or "tcp:HOST:PORT". A unix socket is
-    // made 0600 in a private folder (created 0700 when missing, refused when
-    // open to others); a socket file left by a dead service is replaced, one
-    // that still answers is not.
+    // Binds and listens on "unix:PATH", "tcp:HOST:PORT" or "tls:HOST:PORT".
+    // A unix socket is made 0600 in a private folder (created 0700 when
+    // missing, refused when open to others); a socket file left by a dead
+    // service is replaced, one that still answers is not.
     bool Open(const std::string& endpoint, std::string& error);
     void Close();
 
     int Fd() const { return m_fd; }
     bool IsUnix() const { return !m_path.empty(); }
+    bool IsTls() const { return m_tls; }
     // The address bound, with the real port when 0 was asked for.
     const std::string& BoundEndpoint() const { return m_bound; }
 
@@ -33,15 +36,21 @@ public:
     // when none is waiting or accept failed.
     int Accept(PeerInfo& peer) const;
 
+    // False with the reason when `endpoint` is plain TCP on an address that
+    // is not a loopback one: the session and every request would cross the
+    // network in clear.
+    static bool PlainTcpAllowed(const std::string& endpoint, std::string& error);
+
     // True when the peer of an accepted unix connection may be served: it
     // runs as the effective user or as root.
     static bool UnixPeerAllowed(const PeerInfo& peer);
 
 private:
     bool OpenUnix(const std::string& path, std::string& error);
-    bool OpenTcp(const std::string& host, int port, std::string& error);
+    bool OpenTcp(const EndpointAddress& address, std::string& error);
 
     int m_fd = -1;
+    bool m_tls = false;
     std::string m_path;
     std::string m_bound;
     dev_t m_device = 0;

@@ -4,6 +4,7 @@
 #include "ListenSocket.h"
 #include "ListenerSession.h"
 #include "SocketTransport.h"
+#include "TlsTransport.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +13,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <list>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -51,10 +54,18 @@ void Drain(int fd) {
 }
 
 struct Connection {
-    int fd = -1;        // guarded by Impl::mutex; closed by the serving thread
-    bool done = false;  // guarded by Impl::mutex
-    std::thread thread; // touched by the accepting thread only
+    int fd = -1;             // guarded by Impl::mutex; closed by the serving thread
+    bool done = false;       // guarded by Impl::mutex
+    bool validated = false;  // guarded by Impl::mutex: holds a validated slot, not a pending one
+    std::string peerKey;     // whose pending slots it counts against
+    std::thread thread;      // touched by the accepting thread only
 };
+
+// Pending slots are counted per address; on a unix socket, where every
+// address is the same, per user.
+std::string PeerKey(const PeerInfo& peer, bool unixSocket) {
+    return unixSocket ? "uid " + std::to_string(peer.uid) : peer.host;
+}
 
 }  // namespace
 
@@ -62,6 +73,7 @@ struct ServiceListener::Impl {
     ListenerOptions options;
     RequestHandler handler;
     ListenSocket socket;
+    std::shared_ptr<TlsContext> tls;  // for a tls: endpoint
     bool started = false;
     // The stop pipe is never drained: once written it stays readable, which
     // wakes the accept loop and every connection thread alike.
@@ -70,10 +82,21 @@ struct ServiceListener::Impl {
     std::atomic<bool> stopRequested{false};
     std::atomic<int> active{0};
     std::atomic<long> served{0};
+    std::atomic<long> refusedPending{0};
     std::mutex mutex;
     std::list<std::unique_ptr<Connection>> connections;
+    int pending = 0;                           // guarded by mutex
+    int validated = 0;                         // guarded by mutex
+    std::map<std::string, int> pendingByPeer;  // guarded by mutex; no zero counts
 
-    void Serve(Connection* connection, PeerInfo peer);
+    void Serve(Connection* connection, PeerInfo peer, Deadline presentBy);
+    // Takes a pending slot for a new connection; false when none is free.
+    bool TakePendingSlot(Connection* connection);
+    // Moves a connection from its pending slot to a validated one; false
+    // (and the pending slot kept) when every validated slot is taken.
+    bool Admit(Connection* connection);
+    void ReleaseSlot(Connection* connection);  // mutex held
+    void ReleasePending(const std::string& key);  // mutex held
     void AcceptWaiting();
     void ReapFinished();
     void ShutdownAll();
@@ -81,18 +104,53 @@ struct ServiceListener::Impl {
     void SignalReady();
 };
 
-void ServiceListener::Impl::Serve(Connection* connection, PeerInfo peer) {
-    SocketTransport transport(connection->fd);
-    const SessionContext context{options, handler, stopPipe[0], served};
-    ServeConnection(transport, peer, context);
+void ServiceListener::Impl::Serve(Connection* connection, PeerInfo peer, Deadline presentBy) {
+    std::unique_ptr<SocketTransport> transport;
+    if (tls) transport = std::make_unique<TlsTransport>(connection->fd, tls);
+    else transport = std::make_unique<SocketTransport>(connection->fd);
+    const SessionContext context{options, handler, stopPipe[0], served, presentBy,
+                                 [this, connection] { return Admit(connection); }};
+    ServeConnection(*transport, peer, context);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        transport.Close();
+        transport->Close();
         connection->fd = -1;
         connection->done = true;
+        ReleaseSlot(connection);
     }
     --active;
     Poke(wakePipe[1]);
+}
+
+bool ServiceListener::Impl::TakePendingSlot(Connection* connection) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (pending >= options.maxPending) return false;
+    const auto found = pendingByPeer.find(connection->peerKey);
+    if (found != pendingByPeer.end() && found->second >= options.maxPendingPerPeer) return false;
+    ++pending;
+    ++pendingByPeer[connection->peerKey];
+    return true;
+}
+
+bool ServiceListener::Impl::Admit(Connection* connection) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (connection->validated) return true;
+    if (validated >= options.maxConnections) return false;
+    ReleasePending(connection->peerKey);
+    ++validated;
+    connection->validated = true;
+    return true;
+}
+
+void ServiceListener::Impl::ReleasePending(const std::string& key) {
+    --pending;
+    const auto found = pendingByPeer.find(key);
+    if (found != pendingByPeer.end() && --found->second <= 0) pendingByPeer.erase(found);
+}
+
+void ServiceListener::Impl::ReleaseSlot(Connection* connection) {
+    if (connection->validated) --validated;
+    else ReleasePending(connection->peerKey);
 }
 
 void ServiceListener::Impl::AcceptWaiting() {
@@ -107,24 +165,33 @@ void ServiceListener::Impl::AcceptWaiting() {
             return;  // nothing more waiting (EAGAIN), or a failure to retry on the next wake-up
         }
         // Refused connections are closed before a byte is read from them.
-        if (active.load() >= options.maxConnections || (socket.IsUnix() && !ListenSocket::UnixPeerAllowed(peer))) {
+        if (socket.IsUnix() && !ListenSocket::UnixPeerAllowed(peer)) {
             ::close(fd);
             continue;
         }
+        // The presentation deadline runs from the accept, the TLS handshake included.
+        const Deadline presentBy(std::min(options.sessionDeadlineSec, options.frameDeadlineSec));
         auto owned = std::make_unique<Connection>();
         Connection* connection = owned.get();
         connection->fd = fd;
+        connection->peerKey = PeerKey(peer, socket.IsUnix());
+        if (!TakePendingSlot(connection)) {
+            ::close(fd);  // never queued: a stranger beyond the pending slots waits for nothing
+            ++refusedPending;
+            continue;
+        }
         {
             std::lock_guard<std::mutex> lock(mutex);
             connections.push_back(std::move(owned));
         }
         ++active;
         try {
-            connection->thread = std::thread(&Impl::Serve, this, connection, peer);
+            connection->thread = std::thread(&Impl::Serve, this, connection, peer, presentBy);
         } catch (const std::system_error&) {
             --active;
             std::lock_guard<std::mutex> lock(mutex);
             ::close(connection->fd);
+            ReleaseSlot(connection);
             connections.remove_if([connection](const std::unique_ptr<Connection>& c) { return c.get() == connection; });
         }
     }
@@ -200,6 +267,15 @@ CYbError ServiceListener::Start() {
         return FXErrorUtil::Make(FXCodeLocation(kFile, kStartFunction, __LINE__), FXErrorSpace::ErrNo, EINVAL,
                                  "listener has no request handler");
     std::string error;
+    if (impl.options.endpoint.rfind("tls:", 0) == 0) {
+        impl.tls = TlsContext::ForServer(impl.options.tls, error);
+        if (!impl.tls)
+            return FXErrorUtil::Make(FXCodeLocation(kFile, kStartFunction, __LINE__), FXErrorSpace::ErrNo, EINVAL,
+                                     "TLS: " + error);
+    }
+    if (!impl.options.allowPlainTcp && !ListenSocket::PlainTcpAllowed(impl.options.endpoint, error))
+        return FXErrorUtil::Make(FXCodeLocation(kFile, kStartFunction, __LINE__), FXErrorSpace::ErrNo, EACCES,
+                                 error);
     if (!impl.socket.Open(impl.options.endpoint, error))
         return FXErrorUtil::Make(FXCodeLocation(kFile, kStartFunction, __LINE__), FXErrorSpace::ErrNo, EADDRINUSE,
                                  error);
@@ -246,6 +322,13 @@ void ServiceListener::Stop() {
 std::string ServiceListener::BoundEndpoint() const { return m_impl->socket.BoundEndpoint(); }
 
 int ServiceListener::ActiveConnections() const { return m_impl->active.load(); }
+
+int ServiceListener::PendingConnections() const {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_impl->pending;
+}
+
+long ServiceListener::RefusedPending() const { return m_impl->refusedPending.load(); }
 
 long ServiceListener::ServedRequests() const { return m_impl->served.load(); }
 

@@ -1,6 +1,7 @@
 #include "ListenerSession.h"
 
 #include "CNSession.h"
+#include "LogWriter.h"
 #include "MessageFrame.h"
 #include "SessionMessages.h"
 #include "zo/XmlCodec.h"
@@ -13,6 +14,8 @@
 namespace zo {
 
 namespace {
+
+constexpr const char* kFunction = "void zo::ServeConnection(SocketTransport&, const PeerInfo&, const SessionContext&)";
 
 // Bounds on the lingering close after a final answer.
 constexpr int kLingerMillis = 1000;
@@ -36,7 +39,7 @@ bool Answer(SocketTransport& transport, const CNMessageBase& answer, const Sessi
 // Closing with unread input would reset the connection and could destroy the
 // answer before the peer reads it, so the input is drained (bounded) first.
 void LingerAfterFinalAnswer(SocketTransport& transport) {
-    ::shutdown(transport.Fd(), SHUT_WR);
+    transport.ShutdownWrite();
     const Deadline deadline = Deadline::FromMillis(kLingerMillis);
     char sink[4096];
     size_t drained = 0;
@@ -61,22 +64,46 @@ std::unique_ptr<CNMessageBase> CallHandler(const CNMessageBase& request, const P
     }
 }
 
+// Starts the stream (the TLS handshake) by the presentation deadline. False
+// when the connection is to be closed: a peer that spoke plain frames to a
+// TLS port is told so first, in plain.
+bool StartStream(SocketTransport& transport, const PeerInfo& peer, const SessionContext& context,
+                 std::string& frame) {
+    std::string error;
+    switch (transport.AcceptStream(context.presentBy, context.stopFd, error)) {
+        case SocketTransport::Accepted::Ready:
+            return true;
+        case SocketTransport::Accepted::NotTls:
+            FinalAnswer(transport,
+                        *MakeProtocolError(kProtocolError, "this port speaks TLS: connect with tls:HOST:PORT"),
+                        context, frame);
+            return false;
+        case SocketTransport::Accepted::Failed:
+            break;
+    }
+    if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= 1)
+        g_ptrLogWriter->Write(1, kFunction, __LINE__, 0, 0, "TLS with %s refused: %s", peer.address.c_str(),
+                              error.c_str());
+    return false;
+}
+
 }  // namespace
 
 void ServeConnection(SocketTransport& transport, const PeerInfo& peer, const SessionContext& context) {
     const ListenerOptions& options = context.options;
-    bool validated = options.sessionId.empty();
-    const Deadline presentBy(options.frameDeadlineSec);
     std::string payload;
     std::string frame;
     std::string error;
+    if (!StartStream(transport, peer, context, frame)) return;
+    bool validated = options.sessionId.empty();
+    if (validated && !context.admit()) return;
     for (;;) {
-        // A frame that arrived with the previous one is already buffered.
-        if (!transport.HasBufferedInput() &&
-            WaitForFd(transport.Fd(), POLLIN, validated ? Deadline(-1) : presentBy, context.stopFd) <= 0)
-            return;
-        const IoStatus status =
-            transport.Receive(payload, Deadline(options.frameDeadlineSec), options.limits.maxFrameBytes, error);
+        // Before the session only the presentation deadline counts, for every
+        // byte of its frame too.
+        if (transport.WaitForInput(validated ? Deadline(-1) : context.presentBy, context.stopFd) <= 0) return;
+        const IoStatus status = transport.Receive(
+            payload, validated ? Deadline(options.frameDeadlineSec) : context.presentBy, options.limits.maxFrameBytes,
+            error);
         if (status != IoStatus::Ok) {
             if (status == IoStatus::Failed && transport.LastFailure() == SocketTransport::Failure::BadFrame)
                 FinalAnswer(transport, *MakeProtocolError(kProtocolError, error), context, frame);
@@ -93,6 +120,14 @@ void ServeConnection(SocketTransport& transport, const PeerInfo& peer, const Ses
                 options.sessionId.empty() || SameSecret(ValidateRequestSession(*request), options.sessionId);
             if (!accepted) {
                 FinalAnswer(transport, *MakeValidateResponse(kSessionRefused, "session refused"), context, frame);
+                return;
+            }
+            if (!validated && !context.admit()) {
+                FinalAnswer(transport,
+                            *MakeValidateResponse(kServiceBusy, "the service serves its maximum of " +
+                                                                    std::to_string(options.maxConnections) +
+                                                                    " connections; try again later"),
+                            context, frame);
                 return;
             }
             validated = true;

@@ -6,6 +6,7 @@
 #include "MessageFrame.h"
 #include "SocketTransport.h"
 #include "zo/Limits.h"
+#include "zo/TlsSettings.h"
 #include "zo/Transport.h"
 #include "zo/XmlCodec.h"
 
@@ -97,6 +98,10 @@ CYbError CZoNetwork::ReceiveXMLMessage(unsigned long* outValue, CNMessageBase*& 
 }
 
 CYbError CZoNetwork::Connect(const std::string& endpoint, int timeoutSec) {
+    return Connect(endpoint, timeoutSec, zo::TlsClientSettings());
+}
+
+CYbError CZoNetwork::Connect(const std::string& endpoint, int timeoutSec, const zo::TlsClientSettings& tls) {
     Close();
     zo::EndpointAddress address;
     std::string error;
@@ -106,7 +111,7 @@ CYbError CZoNetwork::Connect(const std::string& endpoint, int timeoutSec) {
     if (address.kind == zo::EndpointAddress::Kind::Inproc)
         transport = zo::ConnectInproc(address.name, error);
     else
-        transport = zo::ConnectSocket(address, timeoutSec, error);
+        transport = zo::ConnectSocket(address, timeoutSec, tls, error);
     if (!transport) return Failure(kConnectFunction, __LINE__, ECONNREFUSED, error);
     m_transport = std::move(transport);
     m_endpoint = endpoint;

@@ -86,6 +86,24 @@ bool LookupService(const std::string& service, ServiceEntry& entry, std::string&
     return true;
 }
 
+TlsClientSettings LookupTlsClient(const std::string& service) {
+    const boost::property_tree::ptree config = ReadConfig();
+    const std::string env = "ZO_SERVICE_" + service;
+    TlsClientSettings tls;
+    const struct {
+        const char* env;
+        const char* key;
+        std::string TlsClientSettings::*member;
+    } keys[] = {{"_TLS_CA", ".tls_ca", &TlsClientSettings::caFile},
+                {"_TLS_CERT", ".tls_cert", &TlsClientSettings::certFile},
+                {"_TLS_KEY", ".tls_key", &TlsClientSettings::keyFile}};
+    for (const auto& k : keys) {
+        std::string value;
+        if (Setting(config, env + k.env, service + k.key, value)) tls.*k.member = Trim(value);
+    }
+    return tls;
+}
+
 long long LaunchTimeoutMillis() {
     const char* text = std::getenv("ZO_LAUNCH_TIMEOUT");
     if (!text || !*text) return kDefaultLaunchMillis;

@@ -2,13 +2,18 @@
 // configuration, each entry overridable by the environment (docs/LAUNCHER.md).
 //
 //   <name> = PROGRAM ARG...           a program to start per client
-//   <name> = tcp:HOST:PORT | unix:PATH | inproc:NAME   a running service
+//   <name> = tcp:HOST:PORT | tls:HOST:PORT | unix:PATH | inproc:NAME
+//                                     a running service
 //   <name>.session = ID               session of a running service
+//   <name>.tls_ca, .tls_cert, .tls_key = FILE   TLS of a tls: service
 //   <name>.idle_exit = SECONDS        idle exit handed to started programs
 //
-// Environment: ZO_SERVICE_<name>, ZO_SERVICE_<name>_SESSION and
+// Environment: ZO_SERVICE_<name>, ZO_SERVICE_<name>_SESSION,
+// ZO_SERVICE_<name>_TLS_CA, _TLS_CERT, _TLS_KEY and
 // ZO_SERVICE_<name>_IDLE_EXIT win over the keys above.
 #pragma once
+
+#include "zo/TlsSettings.h"
 
 #include <string>
 #include <vector>
@@ -26,6 +31,9 @@ struct ServiceEntry {
 // False with the reason when `service` has no entry, an empty one, or a bad
 // idle time.
 bool LookupService(const std::string& service, ServiceEntry& entry, std::string& error);
+
+// The TLS settings of `service`'s entry (each absent key: empty).
+TlsClientSettings LookupTlsClient(const std::string& service);
 
 // Splits at blanks (spaces and tabs); no quoting, no shell.
 std::vector<std::string> SplitArguments(const std::string& text);

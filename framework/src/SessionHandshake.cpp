@@ -19,8 +19,8 @@ int Failed(CZoNetwork& network, int code, std::string text, std::string& error) 
 }  // namespace
 
 int PresentSession(CZoNetwork& network, const std::string& endpoint, const std::string& sessionId, int timeoutSec,
-                   std::string& error) {
-    CYbError result = network.Connect(endpoint, timeoutSec);
+                   std::string& error, const TlsClientSettings& tls) {
+    CYbError result = network.Connect(endpoint, timeoutSec, tls);
     if (result.IsError()) return Failed(network, ECONNREFUSED, result.Message(), error);
 
     CNSession::ValidateODSSessionReq request;
@@ -41,7 +41,7 @@ int PresentSession(CZoNetwork& network, const std::string& endpoint, const std::
     if (!ReadSessionStatus(*answer, number, text))
         return Failed(network, EPROTO, endpoint + " answered the session with an unexpected message", error);
     if (number != 0)
-        return Failed(network, EACCES,
+        return Failed(network, number == kServiceBusy ? EBUSY : EACCES,
                       endpoint + " refused the session: " + text + " (" + std::to_string(number) + ")", error);
     return 0;
 }

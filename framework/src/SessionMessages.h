@@ -15,6 +15,7 @@ namespace zo {
 constexpr long long kSessionRefused = 13;   // EACCES: no or a wrong session identifier
 constexpr long long kProtocolError = 71;    // EPROTO: a frame that cannot be decoded
 constexpr long long kHandlerFailed = 5;     // EIO: the service had no answer
+constexpr long long kServiceBusy = 16;      // EBUSY: every slot for validated connections is taken
 
 bool IsMessageType(const CNMessageBase& message, int group, int id);
 

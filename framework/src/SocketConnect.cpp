@@ -1,6 +1,8 @@
-// Client side of the socket transport: connecting with a deadline.
+// Client side of the socket transports: connecting with a deadline, which
+// covers the TLS handshake too.
 #include "Endpoint.h"
 #include "SocketTransport.h"
+#include "TlsTransport.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -10,12 +12,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace zo {
 
 namespace {
+
+constexpr int kMaxBacklogPauseMs = 50;
 
 // Connects a non-blocking socket, waiting for an in-progress connect.
 // Returns 0 or an errno.
@@ -42,7 +47,15 @@ std::unique_ptr<SocketTransport> ConnectUnix(const std::string& path, const Dead
         error = "socket: " + ErrnoText(errno);
         return nullptr;
     }
-    const int code = ConnectWithin(fd, reinterpret_cast<sockaddr*>(&address), sizeof address, deadline);
+    // A full backlog (a burst the service has not accepted yet) refuses with
+    // EAGAIN at once: no refusal, so the connect is tried again, pausing a
+    // little longer each time, until the deadline.
+    int code = 0;
+    for (int pauseMs = 1;; pauseMs = std::min(2 * pauseMs, kMaxBacklogPauseMs)) {
+        code = ConnectWithin(fd, reinterpret_cast<sockaddr*>(&address), sizeof address, deadline);
+        if (code != EAGAIN || deadline.Expired()) break;
+        ::poll(nullptr, 0, std::min(pauseMs, deadline.PollMillis() < 0 ? pauseMs : deadline.PollMillis()));
+    }
     if (code != 0) {
         ::close(fd);
         error = "connect to unix:" + path + ": " + ErrnoText(code);
@@ -51,22 +64,23 @@ std::unique_ptr<SocketTransport> ConnectUnix(const std::string& path, const Dead
     return std::make_unique<SocketTransport>(fd);
 }
 
-std::unique_ptr<SocketTransport> ConnectTcp(const std::string& host, int port, const Deadline& deadline,
-                                            std::string& error) {
+// A connected TCP socket, or -1 with the reason in `error`.
+int ConnectTcp(const EndpointAddress& address, const Deadline& deadline, std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
     addrinfo* list = nullptr;
-    const std::string service = std::to_string(port);
-    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    const std::string service = std::to_string(address.port);
+    const int rc = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &list);
     if (rc != 0) {
-        error = "resolve " + host + ": " + ::gai_strerror(rc);
-        return nullptr;
+        error = "resolve " + address.host + ": " + ::gai_strerror(rc);
+        return -1;
     }
-    error = "connect to " + TcpEndpoint(host, port) + ": no address";
-    std::unique_ptr<SocketTransport> connected;
-    for (addrinfo* ai = list; ai && !connected; ai = ai->ai_next) {
+    const std::string endpoint = TcpEndpoint(address.host, address.port, address.kind);
+    error = "connect to " + endpoint + ": no address";
+    int connected = -1;
+    for (addrinfo* ai = list; ai && connected < 0; ai = ai->ai_next) {
         const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
         if (fd < 0) {
             error = "socket: " + ErrnoText(errno);
@@ -75,28 +89,46 @@ std::unique_ptr<SocketTransport> ConnectTcp(const std::string& host, int port, c
         const int code = ConnectWithin(fd, ai->ai_addr, ai->ai_addrlen, deadline);
         if (code != 0) {
             ::close(fd);
-            error = "connect to " + TcpEndpoint(host, port) + ": " + ErrnoText(code);
+            error = "connect to " + endpoint + ": " + ErrnoText(code);
             continue;
         }
         // Frames are written whole, so nothing is gained by delaying small ones.
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        connected = std::make_unique<SocketTransport>(fd);
+        connected = fd;
     }
     ::freeaddrinfo(list);
     return connected;
 }
 
+std::unique_ptr<SocketTransport> ConnectTls(const EndpointAddress& address, const TlsClientSettings& tls,
+                                            const Deadline& deadline, std::string& error) {
+    const std::shared_ptr<TlsContext> context = TlsContext::ForClient(tls, error);
+    if (!context) return nullptr;
+    const int fd = ConnectTcp(address, deadline, error);
+    if (fd < 0) return nullptr;
+    auto transport = std::make_unique<TlsTransport>(fd, context);
+    if (!transport->Connect(address.host, deadline, error)) {
+        error = "TLS with " + TcpEndpoint(address.host, address.port, address.kind) + " failed: " + error;
+        return nullptr;
+    }
+    return transport;
+}
+
 }  // namespace
 
 std::unique_ptr<SocketTransport> ConnectSocket(const EndpointAddress& address, int timeoutSec,
-                                               std::string& error) {
+                                               const TlsClientSettings& tls, std::string& error) {
     const Deadline deadline(timeoutSec);
     switch (address.kind) {
         case EndpointAddress::Kind::Unix:
             return ConnectUnix(address.path, deadline, error);
-        case EndpointAddress::Kind::Tcp:
-            return ConnectTcp(address.host, address.port, deadline, error);
+        case EndpointAddress::Kind::Tcp: {
+            const int fd = ConnectTcp(address, deadline, error);
+            return fd < 0 ? nullptr : std::make_unique<SocketTransport>(fd);
+        }
+        case EndpointAddress::Kind::Tls:
+            return ConnectTls(address, tls, deadline, error);
         case EndpointAddress::Kind::Inproc:
             break;
     }

@@ -76,29 +76,87 @@ IoStatus SocketTransport::ReceiveFrame(std::string& payload, int timeoutSec, siz
     return Receive(payload, Deadline(timeoutSec), maxPayload, error, true);
 }
 
+SocketTransport::Step SocketTransport::WriteStream(const char* data, size_t size) {
+    Step step;
+    const ssize_t n = ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+        step.kind = Step::Done;
+        step.bytes = static_cast<size_t>(n);
+        return step;
+    }
+    if (n < 0 && errno == EINTR) {
+        step.kind = Step::Again;
+        return step;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        step.kind = Step::Wait;
+        step.events = POLLOUT;
+        return step;
+    }
+    const int code = n < 0 ? errno : EPIPE;
+    step.closed = code == EPIPE || code == ECONNRESET;
+    step.text = "send: " + ErrnoText(code);
+    return step;
+}
+
+SocketTransport::Step SocketTransport::ReadStream(char* data, size_t size, bool mayBlock) {
+    Step step;
+    const ssize_t n = ::recv(m_fd, data, size, mayBlock ? 0 : MSG_DONTWAIT);
+    if (n > 0) {
+        step.kind = Step::Done;
+        step.bytes = static_cast<size_t>(n);
+        return step;
+    }
+    if (n == 0) {
+        step.kind = Step::End;
+        return step;
+    }
+    if (errno == EINTR) {
+        step.kind = Step::Again;
+        return step;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        step.kind = Step::Wait;
+        step.events = POLLIN;
+        return step;
+    }
+    const int code = errno;
+    step.closed = code == ECONNRESET;
+    step.text = "recv: " + ErrnoText(code);
+    return step;
+}
+
+SocketTransport::Accepted SocketTransport::AcceptStream(const Deadline&, int, std::string&) {
+    return Accepted::Ready;
+}
+
+void SocketTransport::ShutdownWrite() {
+    if (m_fd >= 0) ::shutdown(m_fd, SHUT_WR);
+}
+
 IoStatus SocketTransport::Send(const std::string& frame, const Deadline& deadline, std::string& error) {
     if (m_fd < 0 || m_writeBroken) return Fail(m_writeBroken, Failure::Io, "connection is not usable", error);
     size_t sent = 0;
     while (sent < frame.size()) {
-        const ssize_t n = ::send(m_fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<size_t>(n);
+        const Step step = WriteStream(frame.data() + sent, frame.size() - sent);
+        if (step.kind == Step::Done) {
+            sent += step.bytes;
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int ready = WaitForFd(m_fd, POLLOUT, deadline);
+        if (step.kind == Step::Again) continue;
+        if (step.kind == Step::Wait) {
+            const int ready = WaitForFd(m_fd, step.events, deadline);
             if (ready > 0) continue;
             if (ready == 0) {
-                if (sent > 0) m_writeBroken = true;  // the peer would see a torn frame
+                // The peer would see a torn frame, or the stream wants these bytes again.
+                if (sent > 0 || !SendMayBeAbandoned()) m_writeBroken = true;
                 error = "send timed out";
                 return IoStatus::TimedOut;
             }
             return Fail(m_writeBroken, Failure::Io, "poll: " + ErrnoText(errno), error);
         }
-        const int code = n < 0 ? errno : EPIPE;
-        return Fail(m_writeBroken, code == EPIPE || code == ECONNRESET ? Failure::Closed : Failure::Io,
-                    "send: " + ErrnoText(code), error);
+        if (step.kind == Step::End) return Fail(m_writeBroken, Failure::Closed, "connection closed by the peer", error);
+        return Fail(m_writeBroken, step.closed ? Failure::Closed : Failure::Io, step.text, error);
     }
     return IoStatus::Ok;
 }
@@ -108,34 +166,34 @@ IoStatus SocketTransport::ReadSome(char* data, size_t size, size_t& got, const D
     got = 0;
     // With a time limit poll waits and the read must not; without one a read
     // that finds nothing may wait itself.
-    const int flags = deadline.Unlimited() ? 0 : MSG_DONTWAIT;
-    bool wait = waitFirst;
+    const bool mayBlock = deadline.Unlimited();
+    short events = waitFirst ? POLLIN : 0;
     for (;;) {
-        if (wait) {
-            const int ready = WaitForFd(m_fd, POLLIN, deadline);
+        if (events != 0 && !StreamHasPending()) {
+            const int ready = WaitForFd(m_fd, events, deadline);
             if (ready == 0) {
                 error = "receive timed out";
                 return IoStatus::TimedOut;
             }
             if (ready < 0) return Fail(m_readBroken, Failure::Io, "poll: " + ErrnoText(errno), error);
         }
-        const ssize_t n = ::recv(m_fd, data, size, flags);
-        if (n > 0) {
-            got = static_cast<size_t>(n);
-            return IoStatus::Ok;
+        Step step = ReadStream(data, size, mayBlock);
+        switch (step.kind) {
+            case Step::Done:
+                got = step.bytes;
+                return IoStatus::Ok;
+            case Step::End:
+                return Fail(m_readBroken, Failure::Closed, "connection closed by the peer", error);
+            case Step::Again:
+                events = 0;
+                continue;
+            case Step::Wait:
+                events = step.events;
+                continue;
+            case Step::Error:
+                break;
         }
-        if (n == 0) return Fail(m_readBroken, Failure::Closed, "connection closed by the peer", error);
-        if (errno == EINTR) {
-            wait = false;
-            continue;
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            wait = true;
-            continue;
-        }
-        const int code = errno;
-        return Fail(m_readBroken, code == ECONNRESET ? Failure::Closed : Failure::Io, "recv: " + ErrnoText(code),
-                    error);
+        return Fail(m_readBroken, step.closed ? Failure::Closed : Failure::Io, std::move(step.text), error);
     }
 }
 
@@ -171,6 +229,19 @@ IoStatus SocketTransport::Buffer(size_t size, const Deadline& deadline, bool wai
     return IoStatus::Ok;
 }
 
+int SocketTransport::WaitForInput(const Deadline& deadline, int stopFd) {
+    for (;;) {
+        if (HasBufferedInput()) return 1;
+        const int ready = WaitForFd(m_fd, POLLIN, deadline, stopFd);
+        if (ready <= 0 || !ReadableMayHoldNoData()) return ready;
+        // Take what arrived into the read-ahead buffer, without waiting: a
+        // record without frame bytes means waiting on.
+        std::string error;
+        const IoStatus status = Buffer(1, Deadline::FromMillis(0), false, error);
+        if (status != IoStatus::TimedOut) return 1;
+    }
+}
+
 IoStatus SocketTransport::FailedMidFrame(IoStatus status, std::string& error) {
     if (status == IoStatus::TimedOut) m_readBroken = true;
     if (status == IoStatus::Failed && m_failure == Failure::Closed) error = "connection closed by the peer mid-frame";
@@ -180,11 +251,11 @@ IoStatus SocketTransport::FailedMidFrame(IoStatus status, std::string& error) {
 IoStatus SocketTransport::Receive(std::string& payload, const Deadline& deadline, size_t maxPayload,
                                   std::string& error, bool waitFirst) {
     if (m_fd < 0 || m_readBroken) return Fail(m_readBroken, Failure::Io, "connection is not usable", error);
-    // Bytes of this frame already taken off the socket: a time-out after any
+    // Bytes of this frame already taken off the stream: a time-out after any
     // of them leaves the stream torn.
-    const bool begun = HasBufferedInput();
+    const bool begun = ReadAheadHolds();
     IoStatus status = Buffer(kFrameHeaderBytes, deadline, waitFirst && !begun, error);
-    if (status != IoStatus::Ok) return HasBufferedInput() ? FailedMidFrame(status, error) : status;
+    if (status != IoStatus::Ok) return ReadAheadHolds() ? FailedMidFrame(status, error) : status;
     const char* header = m_readAhead.get() + m_readBegin;
     FrameView view;
     std::string frameError;

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -267,13 +269,86 @@ TEST_F(ListenerTest, CapsConnectionsAndAcceptsAgainWhenOneEnds) {
     auto second = Client();
     const int extra = zotest::ConnectRawUnix(SocketPath());
     WriteAll(extra, zotest::FrameOf(*zotest::ValidateRequest(kSession)));
-    EXPECT_EQ(ReadMessage(extra, 2000), nullptr) << "no answer beyond the cap";
+    auto refusal = ReadMessage(extra, 2000);
+    EXPECT_EQ(StatusNumber(refusal.get()), 16) << "busy beyond the cap";
+    EXPECT_NE(zotest::StatusText(refusal.get()).find("maximum of 2 connections"), std::string::npos);
+    EXPECT_TRUE(PeerClosed(extra));
     ::close(extra);
     first.reset();
     ASSERT_TRUE(zotest::WaitUntil([&] { return listener->ActiveConnections() == 1; }));
     auto third = Client();
     ExpectServed(*third, "after one ended");
     ExpectServed(*second, "the others stay");
+}
+
+// A raw TCP connection from `source` (a loopback address) to `endpoint`.
+int ConnectFrom(const char* source, const std::string& endpoint) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &address.sin_addr);
+    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    address.sin_port = htons(static_cast<uint16_t>(std::stoi(endpoint.substr(endpoint.rfind(':') + 1))));
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    ok = ok && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (!ok) ::close(fd);
+    return ok ? fd : -1;
+}
+
+TEST_F(ListenerTest, ConnectionsWithoutASessionHaveSlotsAndADeadlineOfTheirOwn) {
+    zo::ListenerOptions options = Options();
+    options.endpoint = "tcp:127.0.0.1:0";
+    options.maxConnections = 2;
+    options.maxPending = 3;
+    options.maxPendingPerPeer = 2;
+    options.frameDeadlineSec = 5;
+    options.sessionDeadlineSec = 1;
+    Start(options);
+    auto validated = Client();
+    std::vector<int> strangers;
+    for (const char* source : {"127.0.0.2", "127.0.0.2", "127.0.0.3"}) {
+        strangers.push_back(ConnectFrom(source, listener->BoundEndpoint()));
+        ASSERT_GE(strangers.back(), 0);
+    }
+    ASSERT_TRUE(zotest::WaitUntil([&] { return listener->PendingConnections() == 3; }));
+    // Beyond the address's slots, then beyond all of them: closed at once.
+    for (const char* source : {"127.0.0.2", "127.0.0.4"}) {
+        SCOPED_TRACE(source);
+        const int refused = ConnectFrom(source, listener->BoundEndpoint());
+        EXPECT_TRUE(PeerClosed(refused, 500));
+        ::close(refused);
+    }
+    EXPECT_EQ(listener->RefusedPending(), 2);
+    ExpectServed(*validated, "while strangers hold every pending slot");
+    const auto start = std::chrono::steady_clock::now();
+    for (int fd : strangers) EXPECT_TRUE(PeerClosed(fd, 3000));
+    EXPECT_LT(zotest::SecondsSince(start), 2.0) << "the session deadline, not the frame deadline";
+    for (int fd : strangers) ::close(fd);
+    auto second = Client();
+    ExpectServed(*second, "once the strangers are gone");
+}
+
+TEST_F(ListenerTest, PlainTcpOnlyOnLoopbackUnlessAllowed) {
+    const struct {
+        const char* endpoint;
+        bool allow;
+        bool listens;
+    } rows[] = {
+        {"tcp:0.0.0.0:0", false, false}, {"tcp:0.0.0.0:0", true, true}, {"tcp:127.0.0.9:0", false, true},
+        {"tcp:[::1]:0", false, true},    {"tcp:localhost:0", false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.endpoint);
+        zo::ListenerOptions options = Options();
+        options.endpoint = row.endpoint;
+        options.allowPlainTcp = row.allow;
+        zo::ServiceListener candidate(options, [](const CNMessageBase&, const zo::PeerInfo&) { return Text(""); });
+        const CYbError error = candidate.Start();
+        EXPECT_EQ(!error.IsError(), row.listens) << error.ToString();
+        if (!row.listens) {
+            EXPECT_NE(error.Message().find("not a loopback address"), std::string::npos);
+        }
+    }
 }
 
 TEST_F(ListenerTest, UnixSocketIs0600InA0700FolderAndIsNotStolen) {

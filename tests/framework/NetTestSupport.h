@@ -168,16 +168,28 @@ inline std::unique_ptr<CNMessageBase> ValidateRequest(const std::string& session
     return request;
 }
 
-// The status number of a validation response or a protocol error; -1 when
+// The status object of a validation response or a protocol error; null when
 // `message` is null or carries none.
-inline long long StatusNumber(const CNMessageBase* message) {
+inline const CNMessageBase* StatusObject(const CNMessageBase* message) {
     namespace W = CNSession::Wire;
-    if (!message) return -1;
+    if (!message) return nullptr;
     const unsigned long type = message->Id() == W::kProtocolErrorId ? W::kProtocolErrorType : W::kValidateRespType;
     const CNField* status = message->FindField(type, W::kValidateRespStatus);
-    if (!status || !status->object) return -1;
-    const CNField* number = status->object->FindField(W::kStatusType, W::kStatusErrorNumber);
+    return status ? status->object.get() : nullptr;
+}
+
+// Its status number; -1 when there is none.
+inline long long StatusNumber(const CNMessageBase* message) {
+    const CNMessageBase* status = StatusObject(message);
+    const CNField* number = status ? status->FindField(CNSession::Wire::kStatusType, CNSession::Wire::kStatusErrorNumber)
+                                   : nullptr;
     return number ? number->i64 : -1;
+}
+
+// Its status text; "" when there is none.
+inline std::string StatusText(const CNMessageBase* message) {
+    const CNMessageBase* status = StatusObject(message);
+    return status ? status->getstring(2, 2, CNSession::Wire::kStatusType, CNSession::Wire::kStatusErrorText) : "";
 }
 
 // One request and its answer over `network`; null when either step failed.
