@@ -1,4 +1,4 @@
-#include "app/SessionFile.h"
+#include "app/SecretFile.h"
 
 #include "common/ServiceStatus.h"
 
@@ -51,18 +51,11 @@ std::string Trimmed(const std::string& text) {
     return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
 }
 
-}  // namespace
-
-bool ReadSessionFile(const std::string& path, unsigned ownerUid, std::string& session, std::string& error) {
-    const std::string what = "session file " + Quote(path);
-    // O_NONBLOCK: a FIFO planted at the path must not hold the start.
-    const Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
-    if (file.fd < 0) {
-        error = "cannot open " + what + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0) {
+// The checks both kinds of file share, on the open file: a regular file of
+// one of the owners, with none of the `closed` permission bits.
+bool CheckSecret(int fd, const std::string& path, const std::string& what, unsigned ownerUid, bool rootMayOwn,
+                 mode_t closed, struct stat& st, std::string& error) {
+    if (::fstat(fd, &st) != 0) {
         error = "cannot stat " + what + ": " + std::strerror(errno);
         return false;
     }
@@ -70,16 +63,42 @@ bool ReadSessionFile(const std::string& path, unsigned ownerUid, std::string& se
         error = what + " is not a regular file";
         return false;
     }
-    if (st.st_uid != ownerUid) {
+    if (st.st_uid != ownerUid && !(rootMayOwn && st.st_uid == 0)) {
         error = what + " is owned by uid " + std::to_string(st.st_uid) + ", not by the service's user (uid " +
                 std::to_string(ownerUid) + ")";
         return false;
     }
-    const mode_t open = st.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH);
-    if (open != 0) {
-        error = what + " has mode " + OctalMode(st.st_mode) + ": " + OpenTo(open) + " (chmod 600 " + path + ")";
+    if ((st.st_mode & closed) != 0) {
+        error = what + " has mode " + OctalMode(st.st_mode) + ": " + OpenTo(st.st_mode & closed) + " (chmod " +
+                ((closed & S_IRGRP) ? "600 " : "640 ") + path + ")";
         return false;
     }
+    return true;
+}
+
+// Opens `path` for reading; a FIFO planted there must not hold the start.
+int OpenSecret(const std::string& path, const std::string& what, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) error = "cannot open " + what + ": " + std::strerror(errno);
+    return fd;
+}
+
+}  // namespace
+
+bool CheckKeyFile(const std::string& path, unsigned ownerUid, std::string& error) {
+    const std::string what = "private key file " + Quote(path);
+    const Fd file{OpenSecret(path, what, error)};
+    struct stat st {};
+    return file.fd >= 0 && CheckSecret(file.fd, path, what, ownerUid, true, S_IWGRP | S_IROTH | S_IWOTH, st, error);
+}
+
+bool ReadSessionFile(const std::string& path, unsigned ownerUid, std::string& session, std::string& error) {
+    const std::string what = "session file " + Quote(path);
+    const Fd file{OpenSecret(path, what, error)};
+    struct stat st {};
+    if (file.fd < 0 ||
+        !CheckSecret(file.fd, path, what, ownerUid, false, S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH, st, error))
+        return false;
     if (st.st_size > static_cast<off_t>(kMaxSessionBytes)) {
         error = what + " is larger than " + std::to_string(kMaxSessionBytes) + " bytes";
         return false;

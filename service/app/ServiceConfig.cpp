@@ -1,7 +1,7 @@
 #include "app/ServiceConfig.h"
 
 #include "ZOPlatformInfo.h"
-#include "app/SessionFile.h"
+#include "app/SecretFile.h"
 #include "backend/BackendFactory.h"
 #include "common/Names.h"
 #include "protocol/OptionText.h"
@@ -27,6 +27,8 @@ constexpr uint64_t kLargestLun = 1ull << 62;
 const char* const kServiceKeys[] = {
     "StateDir", "Backend", "IdleExitSeconds", "MaxConnections", "FrameDeadlineSeconds",
     "DefaultLunSize", "MaxLunSize", "ListenTcp", "RequireMountedState",
+    "MaxPendingConnections", "MaxPendingPerAddress", "SessionDeadlineSeconds",
+    "TlsCertFile", "TlsKeyFile", "TlsCaFile", "AllowPlainTcp",
 };
 
 bool Setting(const ConfigSources& sources, const char* key, std::string& value) {
@@ -81,6 +83,10 @@ std::string DefaultStateDir(const ConfigSources& sources) {
     return (home.empty() ? std::string("/tmp") : home) + "/.local/state/zoscsisrv";
 }
 
+bool IsNetworkEndpoint(const std::string& endpoint) {
+    return endpoint.rfind("tcp:", 0) == 0 || endpoint.rfind("tls:", 0) == 0;
+}
+
 bool ResolveEndpoint(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
                      ServiceConfig& config, std::string& error) {
     if (launch.launched) {
@@ -95,16 +101,39 @@ bool ResolveEndpoint(const CommandLine& line, const zo::LaunchContext& launch, c
     if (!line.listen.empty()) {
         config.endpoint = line.listen;
     } else if (Setting(sources, "ListenTcp", tcp) && !tcp.empty()) {
-        config.endpoint = tcp.rfind("tcp:", 0) == 0 ? tcp : "tcp:" + tcp;
+        config.endpoint = IsNetworkEndpoint(tcp) ? tcp : "tcp:" + tcp;
     } else {
-        error = "nowhere to listen: give --listen unix:PATH|tcp:HOST:PORT or set [ZoScsiSrv] ListenTcp";
+        error = "nowhere to listen: give --listen unix:PATH|tls:HOST:PORT|tcp:HOST:PORT or set [ZoScsiSrv] ListenTcp";
         return false;
     }
-    if (config.endpoint.rfind("unix:", 0) != 0 && config.endpoint.rfind("tcp:", 0) != 0) {
-        error = "endpoint \"" + config.endpoint + "\" is neither unix:PATH nor tcp:HOST:PORT";
+    if (config.endpoint.rfind("unix:", 0) != 0 && !IsNetworkEndpoint(config.endpoint)) {
+        error = "endpoint \"" + config.endpoint + "\" is not unix:PATH, tls:HOST:PORT or tcp:HOST:PORT";
         return false;
     }
     return true;
+}
+
+// An absolute file path from [ZoScsiSrv] `key`; false when it is not one.
+bool PathSetting(const ConfigSources& sources, const char* key, std::string& path, std::string& error) {
+    if (!Setting(sources, key, path) || path.empty() || path[0] == '/') return true;
+    error = SettingName(sources, key) + " \"" + path + "\" is not an absolute path";
+    return false;
+}
+
+// The certificate, key and client CA of a tls: endpoint; whether plain TCP
+// may reach beyond loopback.
+bool ResolveTransport(const ConfigSources& sources, ServiceConfig& config, std::string& error) {
+    if (!FlagSetting(sources, "AllowPlainTcp", config.allowPlainTcp, error)) return false;
+    zo::TlsServerSettings& tls = config.tls;
+    if (!PathSetting(sources, "TlsCertFile", tls.certFile, error) ||
+        !PathSetting(sources, "TlsKeyFile", tls.keyFile, error) || !PathSetting(sources, "TlsCaFile", tls.caFile, error))
+        return false;
+    if (config.endpoint.rfind("tls:", 0) != 0) return true;
+    if (tls.certFile.empty() || tls.keyFile.empty()) {
+        error = "listening on " + config.endpoint + " needs [ZoScsiSrv] TlsCertFile and TlsKeyFile";
+        return false;
+    }
+    return CheckKeyFile(tls.keyFile, sources.uid, error);
 }
 
 // The session: the launcher's; by hand from --session-file or ZO_ODS_SESSION
@@ -276,7 +305,7 @@ bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, con
     if (!ResolveEndpoint(line, launch, sources, config, error)) return false;
     if (!ResolveSession(line, launch, sources, config, error)) return false;
     // Without a session only the socket's own checks guard the service; TCP has none.
-    if (config.sessionId.empty() && config.endpoint.rfind("tcp:", 0) == 0) {
+    if (config.sessionId.empty() && IsNetworkEndpoint(config.endpoint)) {
         error = "listening on " + config.endpoint +
                 " without a session would let anyone who reaches the port in; give --session-file PATH or set "
                 "ZO_ODS_SESSION";
@@ -298,8 +327,11 @@ bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, con
     return ResolveIdleExit(line, launch, sources, config, error) &&
            FlagSetting(sources, "RequireMountedState", config.requireMountedState, error) &&
            IntegerSetting(sources, "MaxConnections", 1, 65536, config.maxConnections, error) &&
+           IntegerSetting(sources, "MaxPendingConnections", 1, 65536, config.maxPending, error) &&
+           IntegerSetting(sources, "MaxPendingPerAddress", 1, 65536, config.maxPendingPerAddress, error) &&
+           IntegerSetting(sources, "SessionDeadlineSeconds", 1, 3600, config.sessionDeadlineSec, error) &&
            IntegerSetting(sources, "FrameDeadlineSeconds", 1, 3600, config.frameDeadlineSec, error) &&
-           LoadLunSizes(sources, config.sizes, error);
+           ResolveTransport(sources, config, error) && LoadLunSizes(sources, config.sizes, error);
 }
 
 }  // namespace zoscsi

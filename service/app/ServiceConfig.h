@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "protocol/ServiceCore.h"
 #include "zo/LaunchContext.h"
+#include "zo/TlsSettings.h"
 
 #include <functional>
 #include <string>
@@ -22,7 +23,12 @@ struct ServiceConfig {
     std::string backend = "inventory";
     int idleExitSec = 0;
     int maxConnections = 256;
+    int maxPending = 64;             // connections that have not presented the session
+    int maxPendingPerAddress = 16;
+    int sessionDeadlineSec = 5;
     int frameDeadlineSec = 30;
+    zo::TlsServerSettings tls;       // for a tls: endpoint
+    bool allowPlainTcp = false;
     int readyFd = -1;
     bool requireMountedState = false;  // the state root must carry its mark (StateFolder.h)
     LunSizeSettings sizes;

@@ -65,7 +65,12 @@ zo::ListenerOptions ListenerOptionsOf(const ServiceConfig& config) {
     options.endpoint = config.endpoint;
     options.sessionId = config.sessionId;
     options.maxConnections = config.maxConnections;
+    options.maxPending = config.maxPending;
+    options.maxPendingPerPeer = config.maxPendingPerAddress;
+    options.sessionDeadlineSec = config.sessionDeadlineSec;
     options.frameDeadlineSec = config.frameDeadlineSec;
+    options.tls = config.tls;
+    options.allowPlainTcp = config.allowPlainTcp;
     options.idleExitSec = config.idleExitSec;
     options.readyFd = config.readyFd;
     return options;

@@ -2,11 +2,14 @@
 // folder; a connection without the session identifier, with a wrong one, or
 // from another user is refused before any request is carried out; TCP is
 // served only where the configuration says, on loopback when it says so, and
-// never on a wildcard address by omission.
+// never on a wildcard address by omission; plain TCP beyond loopback only
+// when allowed; over TLS the library verifies the service and presents its
+// own certificate where the service asks for one.
 #include "RawPeer.h"
 #include "ServiceClient.h"
 #include "ServiceProcess.h"
 #include "support/LoopbackPort.h"
+#include "support/TestPki.h"
 
 #include "CNSession.h"
 #include "ZoScsiServer.h"
@@ -220,6 +223,57 @@ TEST(AccessControlTcp, AListenSettingWithoutAnAddressIsRefusedNotWidened) {
         EXPECT_NE(status, -1) << "it must stop, not listen";
         EXPECT_FALSE(service.logText().empty()) << "with a reason";
     }
+}
+
+TEST(AccessControlTcp, PlainTcpBeyondLoopbackOnlyWhenAllowed) {
+    const std::string listen = "tcp:0.0.0.0:" + std::to_string(FreeLoopbackPort());
+    ServiceOptions refused;
+    refused.listen = listen;
+    ServiceProcess service(refused);
+    const int status = service.RunToExit();
+    EXPECT_EQ(status, 70) << service.logText();
+    EXPECT_NE(service.logText().find("0.0.0.0 is not a loopback address"), std::string::npos) << service.logText();
+
+    ServiceOptions allowed = refused;
+    allowed.settings = {{"AllowPlainTcp", "yes"}};
+    allowed.logLevel = 1;
+    ServiceProcess open(allowed);
+    std::string error;
+    EXPECT_TRUE(open.Start(error)) << error;
+}
+
+// The library through a tls: registry entry, as a remote node reaches a
+// service: the service's certificate is checked against the entry's CA, and
+// the client's own certificate is presented where the service requires one.
+TEST(AccessControlTls, TheLibraryWorksOverMutualTlsAndIsRefusedWithoutItsCertificate) {
+    zotest::TestPki pki;
+    ASSERT_TRUE(pki.ok()) << pki.error();
+    ServiceOptions options;
+    options.listen = "tls:127.0.0.1:" + std::to_string(FreeLoopbackPort());
+    options.logLevel = 1;
+    options.settings = {{"TlsCertFile", pki / "server.pem"}, {"TlsKeyFile", pki / "server.key"},
+                        {"TlsCaFile", pki / "ca.pem"}};
+    ServiceProcess tls(options);
+    std::string error;
+    ASSERT_TRUE(tls.Start(error)) << error;
+    PointRegistryAt(tls);
+    const std::pair<const char*, std::string> entry[] = {{"ZO_SERVICE_ZoScsiSrv_TLS_CA", pki / "ca.pem"},
+                                                         {"ZO_SERVICE_ZoScsiSrv_TLS_CERT", pki / "client.pem"},
+                                                         {"ZO_SERVICE_ZoScsiSrv_TLS_KEY", pki / "client.key"}};
+    for (const auto& variable : entry) ::setenv(variable.first, variable.second.c_str(), 1);
+
+    std::unique_ptr<ZoScsiSrvClient> client = Attach(error);
+    ASSERT_NE(client, nullptr) << error;
+    EXPECT_EQ(Classify(client->AddTarget(TargetRequest("over-tls"))).kind, Outcome::Done);
+    std::vector<std::string> targets;
+    EXPECT_FALSE(client->ListTargets("lt", targets).IsError());
+    EXPECT_EQ(targets, std::vector<std::string>{"over-tls"});
+
+    ::unsetenv("ZO_SERVICE_ZoScsiSrv_TLS_CERT");
+    ::unsetenv("ZO_SERVICE_ZoScsiSrv_TLS_KEY");
+    EXPECT_EQ(Attach(error), nullptr);
+    EXPECT_NE(error.find("alert certificate required"), std::string::npos) << error;
+    ::unsetenv("ZO_SERVICE_ZoScsiSrv_TLS_CA");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Slow, idle and too many clients against a real zoscsisrv: a frame that is
 // not completed within the frame deadline is dropped, a connection that never
-// presents a session is dropped too, connections beyond the cap are closed
-// unserved, and neither 200 idle connections nor one that trickles a byte a
+// presents a session is dropped too, connections beyond the cap are refused
+// as busy, and neither 200 idle connections nor one that trickles a byte a
 // second keep a normal client from being served at once.
 #include "RawPeer.h"
 #include "ServiceClient.h"
@@ -141,7 +141,7 @@ TEST(SlowClients, AClientThatNeverReadsItsAnswersIsDroppedAndOthersAreServed) {
     NormalClientIsServed("afterwards", kPrompt);
 }
 
-TEST(SlowClients, ConnectionsBeyondTheCapAreClosedUnservedUntilOneEnds) {
+TEST(SlowClients, ConnectionsBeyondTheCapAreRefusedAsBusyUntilOneEnds) {
     auto service = Started({{"MaxConnections", "8"}});
     std::vector<std::unique_ptr<RawPeer>> held;
     // The readiness probe of Started() may still hold a slot for a moment.
@@ -158,9 +158,15 @@ TEST(SlowClients, ConnectionsBeyondTheCapAreClosedUnservedUntilOneEnds) {
         ASSERT_NE(held.back(), nullptr) << "connection " << i;
     }
     RawPeer extra;
-    ASSERT_TRUE(extra.Connect(service->socketPath()));  // the kernel accepts; the service closes it
+    ASSERT_TRUE(extra.Connect(service->socketPath()));
     (void)extra.SendMessage(*SessionRequest(service->options().session));
-    EXPECT_EQ(extra.Read(1000), nullptr) << "no answer beyond the cap";
+    const std::unique_ptr<CNMessageBase> refusal = extra.Read(2000);
+    ASSERT_NE(refusal, nullptr) << "a refusal with its reason beyond the cap";
+    long long number = 0;
+    std::string text;
+    ASSERT_TRUE(SessionGroupStatus(*refusal, number, text));
+    EXPECT_EQ(number, 16);
+    EXPECT_NE(text.find("maximum of 8 connections"), std::string::npos) << text;
     EXPECT_TRUE(extra.Closed(2000));
     held.pop_back();
     EXPECT_NE(validatedSoon(), nullptr) << "a slot that frees up is used again";

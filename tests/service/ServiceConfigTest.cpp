@@ -194,7 +194,7 @@ TEST(ServiceConfig, IdleExitPrecedence) {
 TEST(ServiceConfig, ByHandNeedsForegroundAndAnEndpoint) {
     EXPECT_NE(Refusal(CommandLine(), {}, Sources()).find("--foreground"), std::string::npos);
     EXPECT_NE(Refusal(ByHand(""), {}, Sources()).find("nowhere to listen"), std::string::npos);
-    EXPECT_NE(Refusal(ByHand("http://x"), {}, Sources()).find("neither"), std::string::npos);
+    EXPECT_NE(Refusal(ByHand("http://x"), {}, Sources()).find("is not unix:PATH"), std::string::npos);
     Sources tcp;
     tcp.ini["ListenTcp"] = "127.0.0.1:7000";
     EXPECT_NE(Refusal(ByHand(""), {}, tcp).find("without a session"), std::string::npos);
@@ -254,6 +254,50 @@ TEST(ServiceConfig, SessionFromAPrivateFileOrTheEnvironment) {
     line.sessionFile = file("good", "f00d", 0600);
     EXPECT_NE(Refusal(line, environment, s).find("given twice"), std::string::npos);
     EXPECT_NE(Refusal(line, Launched(), s).find("conflicts"), std::string::npos);
+}
+
+TEST(ServiceConfig, TlsAndConnectionSettings) {
+    TempFolder folder;
+    const std::string key = folder / "service.key";
+    std::ofstream(key) << "key";
+    ::chmod(key.c_str(), 0640);
+    Sources s;
+    s.uid = ::geteuid();
+    zo::LaunchContext session;
+    session.sessionId = "s";
+    s.ini = {{"ListenTcp", "tls:127.0.0.1:7000"}, {"TlsCertFile", "/etc/zo/service.pem"}, {"TlsKeyFile", key},
+             {"TlsCaFile", "/etc/zo/clients.pem"}, {"AllowPlainTcp", "yes"}, {"MaxPendingConnections", "32"},
+             {"MaxPendingPerAddress", "4"}, {"SessionDeadlineSeconds", "2"}};
+    const ServiceConfig c = Resolve(ByHand(""), session, s);
+    EXPECT_EQ(c.endpoint, "tls:127.0.0.1:7000");
+    EXPECT_EQ(c.tls.certFile, "/etc/zo/service.pem");
+    EXPECT_EQ(c.tls.keyFile, key);
+    EXPECT_EQ(c.tls.caFile, "/etc/zo/clients.pem");
+    EXPECT_TRUE(c.allowPlainTcp);
+    EXPECT_EQ(c.maxPending, 32);
+    EXPECT_EQ(c.maxPendingPerAddress, 4);
+    EXPECT_EQ(c.sessionDeadlineSec, 2);
+    EXPECT_FALSE(Resolve(ByHand("tcp:127.0.0.1:7000"), session, Sources()).allowPlainTcp);
+
+    const struct {
+        const char* key;
+        const char* value;  // null: absent
+        const char* reason;
+    } refused[] = {
+        {"TlsCertFile", nullptr, "needs [ZoScsiSrv] TlsCertFile and TlsKeyFile"},
+        {"TlsCaFile", "clients.pem", "not an absolute path"},
+        {"AllowPlainTcp", "maybe", "neither yes nor no"},
+        {"MaxPendingConnections", "0", "MaxPendingConnections"},
+        {"SessionDeadlineSeconds", "-1", "SessionDeadlineSeconds"},
+    };
+    for (const auto& row : refused) {
+        Sources bad = s;
+        if (row.value) bad.ini[row.key] = row.value;
+        else bad.ini.erase(row.key);
+        EXPECT_NE(Refusal(ByHand(""), session, bad).find(row.reason), std::string::npos) << row.key;
+    }
+    ::chmod(key.c_str(), 0644);
+    EXPECT_NE(Refusal(ByHand(""), session, s).find("others can read it (chmod 640"), std::string::npos);
 }
 
 TEST(ServiceConfig, ClientNamesMustNameOneFolder) {
