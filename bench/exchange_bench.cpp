@@ -8,6 +8,9 @@
 //              decodes the request and encodes the canned answer.
 //   listener   ZoScsiSrvClient::MapHost -> zo::ServiceListener with a handler
 //              that answers the canned answer (the framework's service side).
+//   tcp, tls   the same listener on tcp:127.0.0.1 and on tls:127.0.0.1 (TLS
+//              with certificates made at the start): what the transport
+//              costs beside the unix socket.
 //   raw_work   as raw, with the codec work of both sides but nothing else:
 //              the peer spins as long as the decode peer takes to decode a
 //              request and encode its answer, and the client, before each
@@ -18,7 +21,7 @@
 //              sent back to back (raw); this side shows that cost apart from
 //              anything the library does.
 //
-// BM_Exchange_SideBySide runs the three in turn, a block of each per
+// BM_Exchange_SideBySide runs them in turn, a block of each per
 // iteration, and reports the medians and the ratios; the other benchmarks show each on its
 // own and the codec steps that make up the difference.
 //
@@ -30,6 +33,7 @@
 #include "support/PeerProcess.h"
 #include "support/RawClient.h"
 #include "support/SideBySide.h"
+#include "TestPki.h"
 
 #include "ZoScsiServer.h"
 #include "ZoScsiSrvClient.h"
@@ -40,6 +44,7 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <cstdio>
@@ -138,18 +143,30 @@ void ServePeers(const std::string& folder) {
         rawWork->SetAnswerDelay(workNs);
         zobench::WriteFileAtomically(folder + "/peer-work", std::to_string(workNs));
     }).detach();
-    zo::ListenerOptions options;
-    options.endpoint = "unix:" + folder + "/listener.sock";
-    options.sessionId = "bench-session";
-    auto* listener = new zo::ServiceListener(
-        options, [](const CNMessageBase&, const zo::PeerInfo&) { return zobench::SuccessAnswer(W::kMapLun2Host); });
-    Check(listener->Start(), "listening");
-    std::thread([listener] { listener->Run(); }).detach();
+    // The framework's listener on each transport; the TCP ones write the
+    // port they were given for the client.
+    for (const char* endpoint : {"unix:listener.sock", "tcp:127.0.0.1:0", "tls:127.0.0.1:0"}) {
+        zo::ListenerOptions options;
+        const bool unixSocket = std::strncmp(endpoint, "unix:", 5) == 0;
+        options.endpoint = unixSocket ? "unix:" + folder + "/listener.sock" : endpoint;
+        options.sessionId = "bench-session";
+        options.tls.certFile = folder + "/pki/server.pem";
+        options.tls.keyFile = folder + "/pki/server.key";
+        auto* listener = new zo::ServiceListener(
+            options, [](const CNMessageBase&, const zo::PeerInfo&) { return zobench::SuccessAnswer(W::kMapLun2Host); });
+        Check(listener->Start(), "listening");
+        if (!unixSocket)
+            zobench::WriteFileAtomically(folder + "/" + std::string(endpoint, 3) + ".endpoint",
+                                         listener->BoundEndpoint());
+        std::thread([listener] { listener->Run(); }).detach();
+    }
 }
 
 struct Fixture {
     ZoScsiSrvClient minimalClient;
     ZoScsiSrvClient listenerClient;
+    ZoScsiSrvClient tcpClient;
+    ZoScsiSrvClient tlsClient;
     std::unique_ptr<zobench::RawClient> raw;
     std::unique_ptr<zobench::RawClient> rawWork;
     std::string requestFrame;
@@ -161,6 +178,12 @@ struct Fixture {
               "attaching to the minimal peer");
         Check(zobench::AttachClient(listenerClient, "unix:" + g_folder + "/listener.sock", "benchclient"),
               "attaching to the listener");
+        Check(zobench::AttachClient(tcpClient, zobench::WaitForFile(g_folder + "/tcp.endpoint"), "benchclient"),
+              "attaching to the listener over TCP");
+        setenv("ZO_SERVICE_ZoScsiSrv_TLS_CA", (g_folder + "/pki/ca.pem").c_str(), 1);
+        Check(zobench::AttachClient(tlsClient, zobench::WaitForFile(g_folder + "/tls.endpoint"), "benchclient"),
+              "attaching to the listener over TLS");
+        unsetenv("ZO_SERVICE_ZoScsiSrv_TLS_CA");
         Check(minimalClient.MapHost(Request()), "MapHost");
         // The raw side sends exactly the bytes the client sent and gets
         // exactly the bytes the peers answer.
@@ -174,6 +197,8 @@ struct Fixture {
             rawWork->RoundTrip(requestFrame);
             Check(minimalClient.MapHost(Request()), "MapHost");
             Check(listenerClient.MapHost(Request()), "MapHost");
+            Check(tcpClient.MapHost(Request()), "MapHost");
+            Check(tlsClient.MapHost(Request()), "MapHost");
         }
     }
 };
@@ -190,10 +215,11 @@ constexpr int kBlock = 64;
 
 void BM_Exchange_SideBySide(benchmark::State& state) {
     Fixture& f = Shared();
-    Samples raw, minimal, listener, rawWork;
+    Samples raw, minimal, listener, rawWork, tcp, tls;
     // Room for every sample first: the count of page faults is then the
     // exchanges' own.
-    for (Samples* samples : {&raw, &minimal, &listener, &rawWork}) samples->Reserve(state.max_iterations * kBlock);
+    for (Samples* samples : {&raw, &minimal, &listener, &rawWork, &tcp, &tls})
+        samples->Reserve(state.max_iterations * kBlock);
     const long faultsBefore = MinorFaults();
     long exchanges = 0;
     bool failed = false;
@@ -221,6 +247,13 @@ void BM_Exchange_SideBySide(benchmark::State& state) {
         }
         listenerCpu += ThreadCpuNs() - c0;
         exchanges += 2 * kBlock;
+        for (auto [client, samples] : {std::pair{&f.tcpClient, &tcp}, std::pair{&f.tlsClient, &tls}}) {
+            for (int i = 0; i < kBlock; ++i) {
+                const double t0 = zobench::NowNs();
+                failed |= client->MapHost(Request()).IsError();
+                samples->Add(zobench::NowNs() - t0);
+            }
+        }
         for (int i = 0; i < kBlock; ++i) {
             Spin(f.clientWorkNs);
             const double t0 = zobench::NowNs();
@@ -244,6 +277,11 @@ void BM_Exchange_SideBySide(benchmark::State& state) {
     // the part of the ratio that is the library's and the framework's own.
     zobench::ReportSideBySide(state, "raw", raw, "raw_work", rawWork, "ratio_raw_work");
     zobench::ReportSideBySide(state, "raw_work", rawWork, "minimal", minimal, "ratio_minimal_to_raw_work");
+    // The transports side by side: the same listener on TCP and TLS against
+    // the unix socket, and TLS against plain TCP.
+    zobench::ReportSideBySide(state, "listener", listener, "tcp", tcp, "ratio_tcp_to_unix");
+    zobench::ReportSideBySide(state, "listener", listener, "tls", tls, "ratio_tls_to_unix");
+    zobench::ReportSideBySide(state, "tcp", tcp, "tls", tls, "ratio_tls_to_tcp");
     state.counters["peer_work_us"] = f.peerWorkNs / 1e3;
     state.counters["client_work_us"] = f.clientWorkNs / 1e3;
     state.counters["minflt_per_exchange"] =
@@ -319,6 +357,11 @@ int main(int argc, char** argv) {
     zobench::SilenceLogging();
     zobench::BenchFolder folder("zo-bench-exchange");
     g_folder = folder.path();
+    std::string pkiError;
+    if (mkdir((g_folder + "/pki").c_str(), 0700) != 0 || !zotest::MakeTestPki(g_folder + "/pki", pkiError)) {
+        std::fprintf(stderr, "bench_exchange: %s\n", pkiError.c_str());
+        return 1;
+    }
     zobench::PeerProcess peers([&] { ServePeers(folder.path()); });
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--syscall-probe=", 16) == 0) return SyscallProbe(std::atol(argv[i] + 16));
