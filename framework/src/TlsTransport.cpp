@@ -35,7 +35,24 @@ TlsTransport::TlsTransport(int fd, std::shared_ptr<TlsContext> context)
 }
 
 TlsTransport::~TlsTransport() {
+    Close();
     if (m_ssl) SSL_free(m_ssl);
+}
+
+void TlsTransport::SendCloseAlert() {
+    // An orderly end for the peer rather than a truncated stream; a peer that
+    // reads nothing more does not hold it up.
+    if (!m_plain && !m_fatal && m_ssl && Fd() >= 0 && SSL_is_init_finished(m_ssl) &&
+        !(SSL_get_shutdown(m_ssl) & SSL_SENT_SHUTDOWN)) {
+        ERR_clear_error();
+        SSL_shutdown(m_ssl);
+        ERR_clear_error();
+    }
+}
+
+void TlsTransport::Close() {
+    SendCloseAlert();
+    SocketTransport::Close();
 }
 
 SocketTransport::Step TlsTransport::Outcome(int result, const char* what) {
@@ -54,13 +71,15 @@ SocketTransport::Step TlsTransport::Outcome(int result, const char* what) {
         case SSL_ERROR_ZERO_RETURN:
             step.kind = Step::End;
             return step;
+        default:
+            break;
+    }
+    // After these no close alert may be sent.
+    m_fatal = true;
+    switch (code) {
         case SSL_ERROR_SYSCALL:
             if (ERR_peek_error() == 0 && (savedErrno == 0 || result == 0)) {
                 step.kind = Step::End;
-                return step;
-            }
-            if (savedErrno == EINTR) {
-                step.kind = Step::Again;
                 return step;
             }
             step.closed = savedErrno == EPIPE || savedErrno == ECONNRESET;
@@ -189,13 +208,7 @@ SocketTransport::Accepted TlsTransport::AcceptStream(const Deadline& deadline, i
 }
 
 void TlsTransport::ShutdownWrite() {
-    // The close alert first (once, without waiting), so that the peer sees an
-    // orderly end rather than a truncated stream.
-    if (!m_plain && m_ssl && SSL_is_init_finished(m_ssl)) {
-        ERR_clear_error();
-        SSL_shutdown(m_ssl);
-        ERR_clear_error();
-    }
+    SendCloseAlert();
     SocketTransport::ShutdownWrite();
 }
 

@@ -24,6 +24,8 @@ public:
 
     Accepted AcceptStream(const Deadline& deadline, int stopFd, std::string& error) override;
     void ShutdownWrite() override;
+    // Sends the close alert (once, without waiting) before closing.
+    void Close() override;
 
 protected:
     Step ReadStream(char* data, size_t size, bool mayBlock) override;
@@ -34,6 +36,7 @@ protected:
 
 private:
     bool Handshake(const Deadline& deadline, int stopFd, std::string& error);
+    void SendCloseAlert();
     // The reason of an alert the peer sent, when one can be read at once.
     std::string PendingAlert();
     // The step that an SSL call's `result` stands for.
@@ -45,6 +48,7 @@ private:
     bool m_plain = false;
     // An SSL_write that could not finish must be offered the same bytes again.
     bool m_writeStarted = false;
+    bool m_fatal = false;  // a failure after which no close alert may be sent
 };
 
 }  // namespace zo
