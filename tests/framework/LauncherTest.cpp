@@ -267,6 +267,15 @@ TEST_F(LauncherTest, BadRequestsAreErrorsAndTouchNothing) {
     EXPECT_EQ(Mode(dir / "x"), -1);
 }
 
+TEST_F(LauncherTest, AnEntryMissingFromAMalformedRegistrySaysWhy) {
+    std::ofstream(dir / "zo.conf", std::ios::app) << "a line without an equals sign\n";
+    const CYbError refused = Submit("Echo", "node1").result;
+    ASSERT_TRUE(refused.IsError());
+    EXPECT_NE(refused.ToString().find("the file is malformed and reads as empty: line 12: '=' character not found"),
+              std::string::npos)
+        << refused.ToString();
+}
+
 TEST_F(LauncherTest, AttachRequiresTheSessionOfTheInstance) {
     Launch launch = Submit("Echo", "node1");
     ASSERT_EQ(launch.errorNumber, 0);
