@@ -33,6 +33,9 @@ run exchange-probe "$bench/bench_exchange" --syscall-probe=20
 run listing "$bench/bench_listing" "${brief[@]}" --benchmark_filter='/10000|Split|EndToEnd'
 run memory "$bench/bench_memory" "${brief[@]}"
 run service-ops "$bench/bench_service_ops" --clients 2 --ops 20 --luns 10
+# One LUN, one short pass: the script and its tools work (it skips itself
+# without root, tgtd or libiscsi's tools).
+run tgt bash scripts/bench-tgt.sh "$build" --smoke
 
 if [ "$failed" -ne 0 ]; then
   echo "bench-smoke: a benchmark failed"

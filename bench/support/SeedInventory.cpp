@@ -31,10 +31,10 @@ size_t SeedInventory(const std::string& folder, const SeedPlan& plan) {
             const std::string target = SeedTargetName(plan, t);
             queries.InsertTarget(zoscsi::TargetRecord{target, "", kCreated});
             for (int id = 1; id <= plan.lunsPerTarget; ++id) {
-                queries.InsertLun(zoscsi::LunRecord{target, id, zoscsi::LunName(target, id), 1u << 20, 0, "", true,
-                                                    kCreated + id});
+                queries.InsertLun(zoscsi::LunRecord{target, id, zoscsi::LunName(target, id), plan.lunBytes, 0, "",
+                                                    true, kCreated + id});
                 for (int h = 0; h < plan.hostsPerLun; ++h)
-                    queries.InsertMapping(zoscsi::MappingRecord{target, id, SeedHostName((id + h) % 1000)},
+                    queries.InsertMapping(zoscsi::MappingRecord{target, id, SeedHostName((id + h) % plan.hostCount)},
                                           kCreated);
                 lines += plan.hostsPerLun > 0 ? static_cast<size_t>(plan.hostsPerLun) : 1;
             }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace zobench {
@@ -12,6 +13,8 @@ struct SeedPlan {
     int targets = 1;
     int lunsPerTarget = 10;        // at most 16383
     int hostsPerLun = 1;           // mappings to SeedHostName(...), 0 for none
+    int hostCount = 1000;          // LUN n is mapped to hosts (n + h) % hostCount
+    uint64_t lunBytes = 1u << 20;
     std::string targetPrefix = "iqn.2024-01.test.bench:t";
 };
 

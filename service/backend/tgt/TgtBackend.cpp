@@ -51,6 +51,7 @@ public:
     BackendStatus Start(uint32_t fabric, const InventorySnapshot& inventory) override {
         if (fabric != kFabricIscsi)
             return BackendStatus::Fail("fabric " + std::to_string(fabric) + " is not served by tgt (only 1, iSCSI)");
+        ServiceLog(1, "TgtBackend::Start", CeilingText(m_ceiling));
         return BringInLine(inventory, false);
     }
 

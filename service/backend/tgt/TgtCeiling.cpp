@@ -121,10 +121,14 @@ LunCeiling ComputeLunCeiling(const TgtConfig& config, const MachineLimits& limit
     return ceiling;
 }
 
+std::string CeilingText(const LunCeiling& ceiling) {
+    if (ceiling.luns < 0) return "tgtd's LUNs are not limited here: " + ceiling.cause;
+    return "tgtd can export at most " + std::to_string(ceiling.luns) + " LUNs on this machine (" + ceiling.cause + ")";
+}
+
 std::string PastCeiling(const LunCeiling& ceiling, int64_t wanted, int64_t held) {
     if (ceiling.luns < 0 || wanted <= ceiling.luns || wanted <= held) return {};
-    return "tgtd can export at most " + std::to_string(ceiling.luns) + " LUNs on this machine (" + ceiling.cause +
-           "); this change would export " + std::to_string(wanted) +
+    return CeilingText(ceiling) + "; this change would export " + std::to_string(wanted) +
            " (a LUN counts once per host it is mapped to; TgtBackingStore and TgtIoThreads set what one costs)";
 }
 

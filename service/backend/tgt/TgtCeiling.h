@@ -38,6 +38,9 @@ struct LunCeiling {
 
 LunCeiling ComputeLunCeiling(const TgtConfig& config, const MachineLimits& limits);
 
+// "tgtd can export at most N LUNs on this machine (CAUSE)".
+std::string CeilingText(const LunCeiling& ceiling);
+
 // Empty when `wanted` LUNs fit under the ceiling, or are no more than the
 // `held` LUNs tgtd was last brought to (taking away is always allowed);
 // otherwise the reason for refusing.
