@@ -9,6 +9,8 @@
 #include "TgtdHarness.h"
 #include "service/TempFolder.h"
 
+#include "ZoScsiServer.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
@@ -235,6 +237,36 @@ TEST_F(EndToEnd, ItsOwnTgtdServesDataAsConfigured) {
         ASSERT_EQ(tgtd.FindOtherTgtd(), 0);
         ASSERT_TRUE(RemoveBackingFile(data / "luns/disk4/1.img", error)) << error;
     }
+}
+
+// Many LUNs up to a ceiling made low: the one past it is refused before
+// tgtd is asked for anything, and the host still sees exactly the others.
+TEST_F(EndToEnd, ManyLunsUpToTheCeilingAndNotOneMore) {
+    SKIP_UNLESS_POSSIBLE();
+    std::string error;
+    ASSERT_TRUE(tgtd.Start(error)) << error;
+    constexpr int kLuns = 48;
+    MachineLimits limits;
+    limits.pidMax = 2 * kLuns;  // tgtd's half: one I/O thread for each of kLuns LUNs
+    auto backend = MakeTgtBackendWith(Config(false), client, data.path(), limits);
+    inventory = WithTarget({}, TargetRecord{"many", "", 1});
+    for (int id = 1; id <= kLuns + 1; ++id) {
+        ASSERT_TRUE(CreateBackingFile(data / ("luns/many/" + std::to_string(id) + ".img"), k64MiB, error)) << error;
+        inventory = id <= kLuns ? WithHosts(inventory, Lun("many", id), {kHostA}) : WithLun(inventory, Lun("many", id));
+    }
+    Expect(backend->Start(1, inventory), "start");
+
+    const BackendStatus past = backend->MapHost(Lun("many", kLuns + 1), kHostA, {kHostA});
+    EXPECT_EQ(past.number, ZoScsiServer::kErrLimit) << past.text;
+    const std::string listing = Discover(kHostA, tgtd.url());
+    size_t luns = 0;
+    for (size_t at = listing.find("DIRECT_ACCESS"); at != std::string::npos; at = listing.find("DIRECT_ACCESS", at + 1))
+        ++luns;
+    EXPECT_EQ(luns, static_cast<size_t>(kLuns)) << listing;
+    EXPECT_TRUE(Sees(kHostA, "many", kLuns));
+    EXPECT_FALSE(Sees(kHostA, "many", kLuns + 1));
+    backend->Stop();
+    tgtd.Stop();
 }
 
 TEST_F(EndToEnd, ATgtdThatCannotBindItsPortalIsStoppedAndStartFails) {
