@@ -1,5 +1,7 @@
 #include "Endpoint.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
 #include <sys/un.h>
 
 namespace zo {
@@ -111,6 +113,21 @@ std::string TcpEndpoint(const std::string& host, int port, EndpointAddress::Kind
     const bool bracket = host.find(':') != std::string::npos;
     return std::string(kind == EndpointAddress::Kind::Tls ? kTls : kTcp) + (bracket ? "[" + host + "]" : host) + ":" +
            std::to_string(port);
+}
+
+addrinfo* ResolveTcp(const EndpointAddress& address, bool passive, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | (passive ? AI_PASSIVE : AI_ADDRCONFIG);
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(address.port);
+    const int rc = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &list);
+    if (rc != 0) {
+        error = "resolve " + address.host + ": " + ::gai_strerror(rc);
+        return nullptr;
+    }
+    return list;
 }
 
 }  // namespace zo

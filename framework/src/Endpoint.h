@@ -4,6 +4,8 @@
 
 #include <string>
 
+struct addrinfo;
+
 namespace zo {
 
 struct EndpointAddress {
@@ -28,5 +30,10 @@ bool LooksLikeEndpoint(const std::string& text);
 // that holds a ':'.
 std::string TcpEndpoint(const std::string& host, int port,
                         EndpointAddress::Kind kind = EndpointAddress::Kind::Tcp);
+
+// The stream socket addresses of a Tcp or Tls `address`, to bind
+// (`passive`) or to connect to; free them with freeaddrinfo. Null with the
+// reason when the host does not resolve.
+addrinfo* ResolveTcp(const EndpointAddress& address, bool passive, std::string& error);
 
 }  // namespace zo

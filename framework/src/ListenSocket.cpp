@@ -57,22 +57,6 @@ std::string HostText(const sockaddr* address) {
     return host;
 }
 
-// The addresses to bind for `address`; null with the reason on failure.
-addrinfo* Resolve(const EndpointAddress& address, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(address.port);
-    const int rc = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        error = "resolve " + address.host + ": " + ::gai_strerror(rc);
-        return nullptr;
-    }
-    return list;
-}
-
 std::string AddressText(const sockaddr_storage& address) {
     const auto* raw = reinterpret_cast<const sockaddr*>(&address);
     if (address.ss_family == AF_INET)
@@ -155,7 +139,7 @@ bool ListenSocket::OpenUnix(const std::string& path, std::string& error) {
 bool ListenSocket::PlainTcpAllowed(const std::string& endpoint, std::string& error) {
     EndpointAddress address;
     if (!ParseEndpoint(endpoint, address, error) || address.kind != EndpointAddress::Kind::Tcp) return true;
-    addrinfo* list = Resolve(address, error);
+    addrinfo* list = ResolveTcp(address, true, error);
     if (!list) return true;  // Open says why
     bool allowed = true;
     for (addrinfo* ai = list; ai && allowed; ai = ai->ai_next) {
@@ -171,7 +155,7 @@ bool ListenSocket::PlainTcpAllowed(const std::string& endpoint, std::string& err
 }
 
 bool ListenSocket::OpenTcp(const EndpointAddress& endpoint, std::string& error) {
-    addrinfo* list = Resolve(endpoint, error);
+    addrinfo* list = ResolveTcp(endpoint, true, error);
     if (!list) return false;
     const bool plain = endpoint.kind == EndpointAddress::Kind::Tcp;
     const std::string text = TcpEndpoint(endpoint.host, endpoint.port, endpoint.kind);

@@ -66,17 +66,8 @@ std::unique_ptr<SocketTransport> ConnectUnix(const std::string& path, const Dead
 
 // A connected TCP socket, or -1 with the reason in `error`.
 int ConnectTcp(const EndpointAddress& address, const Deadline& deadline, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(address.port);
-    const int rc = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        error = "resolve " + address.host + ": " + ::gai_strerror(rc);
-        return -1;
-    }
+    addrinfo* list = ResolveTcp(address, false, error);
+    if (!list) return -1;
     const std::string endpoint = TcpEndpoint(address.host, address.port, address.kind);
     error = "connect to " + endpoint + ": no address";
     int connected = -1;

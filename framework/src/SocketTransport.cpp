@@ -168,8 +168,11 @@ IoStatus SocketTransport::ReadSome(char* data, size_t size, size_t& got, const D
     // that finds nothing may wait itself.
     const bool mayBlock = deadline.Unlimited();
     short events = waitFirst ? POLLIN : 0;
+    // Input the stream holds spares the first wait; once the stream has said
+    // it wants more (a record only begun), only the socket can bring it.
+    bool streamWants = false;
     for (;;) {
-        if (events != 0 && !StreamHasPending()) {
+        if (events != 0 && (streamWants || !StreamHasPending())) {
             const int ready = WaitForFd(m_fd, events, deadline);
             if (ready == 0) {
                 error = "receive timed out";
@@ -189,6 +192,7 @@ IoStatus SocketTransport::ReadSome(char* data, size_t size, size_t& got, const D
                 continue;
             case Step::Wait:
                 events = step.events;
+                streamWants = true;
                 continue;
             case Step::Error:
                 break;

@@ -89,7 +89,8 @@ protected:
     virtual Step ReadStream(char* data, size_t size, bool mayBlock);
     // One write of at most `size` bytes that does not block.
     virtual Step WriteStream(const char* data, size_t size);
-    // True when the stream holds input that a poll of Fd() would not show.
+    // True when the stream holds input that a poll of Fd() would not show
+    // (perhaps only part of a record).
     virtual bool StreamHasPending() const { return false; }
     // True when a readable Fd() may carry no bytes of a frame (a record of
     // the wrapping protocol alone), so a wait for input must read to tell.

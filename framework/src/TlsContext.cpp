@@ -56,8 +56,9 @@ BIO_METHOD* SocketBioMethod() {
     return method;
 }
 
-// What both ends share: TLS 1.2 or later, no renegotiation, and writes that
-// may end after any record (the transport offers the rest again).
+// What both ends share: TLS 1.2 or later, no renegotiation, writes that may
+// end after any record (the transport offers the rest again), and reads that
+// take what is there.
 SSL_CTX* NewContext(const SSL_METHOD* method, std::string& error) {
     ERR_clear_error();
     SSL_CTX* context = SSL_CTX_new(method);
@@ -69,6 +70,8 @@ SSL_CTX* NewContext(const SSL_METHOD* method, std::string& error) {
     SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_CTX_clear_mode(context, SSL_MODE_AUTO_RETRY);
+    // A record's header and body (and whatever follows) in one read, not two.
+    SSL_CTX_set_read_ahead(context, 1);
     return context;
 }
 

@@ -140,7 +140,8 @@ std::string TlsTransport::PendingAlert() {
     return TlsErrorText("");
 }
 
-bool TlsTransport::StreamHasPending() const { return !m_plain && m_ssl && SSL_pending(m_ssl) > 0; }
+// Bytes read ahead (a whole record, or part of one) that poll cannot see.
+bool TlsTransport::StreamHasPending() const { return !m_plain && m_ssl && SSL_has_pending(m_ssl) == 1; }
 
 bool TlsTransport::Handshake(const Deadline& deadline, int stopFd, std::string& error) {
     for (;;) {

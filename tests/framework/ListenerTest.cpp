@@ -30,19 +30,11 @@ using zotest::PeerClosed;
 using zotest::RawFrame;
 using zotest::ReadMessage;
 using zotest::StatusNumber;
+using zotest::Text;
+using zotest::TextOf;
 using zotest::WriteAll;
 
 constexpr const char* kSession = "0123456789abcdef0123456789abcdef";
-constexpr unsigned long kType = 0x77000001;
-constexpr unsigned int kText = 0x11;
-
-std::unique_ptr<CNMessageBase> Text(const std::string& text) {
-    auto message = std::make_unique<CNMessageBase>(77, 5);
-    message->setstring(1, 1, text, kType, kText);
-    return message;
-}
-
-std::string TextOf(const CNMessageBase& message) { return message.getstring(1, 1, kType, kText); }
 
 std::string Framed(const std::string& payload) { return RawFrame(static_cast<uint32_t>(payload.size()), payload); }
 

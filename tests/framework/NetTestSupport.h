@@ -83,6 +83,19 @@ inline double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// A test message of group 77 that carries one text, which the tests' echo
+// handlers answer.
+constexpr unsigned long kTextType = 0x77000001;
+constexpr unsigned int kTextField = 0x11;
+
+inline std::unique_ptr<CNMessageBase> Text(const std::string& text) {
+    auto message = std::make_unique<CNMessageBase>(77, 5);
+    message->setstring(1, 1, text, kTextType, kTextField);
+    return message;
+}
+
+inline std::string TextOf(const CNMessageBase& message) { return message.getstring(1, 1, kTextType, kTextField); }
+
 // A frame with the given 4-byte length and payload (they need not agree).
 inline std::string RawFrame(uint32_t length, const std::string& payload) {
     std::string out;

@@ -23,18 +23,10 @@
 namespace {
 
 using zotest::StatusNumber;
+using zotest::Text;
+using zotest::TextOf;
 
 constexpr const char* kSession = "tls-session-0123456789";
-constexpr unsigned long kType = 0x77000001;
-constexpr unsigned int kText = 0x11;
-
-std::unique_ptr<CNMessageBase> Text(const std::string& text) {
-    auto message = std::make_unique<CNMessageBase>(77, 5);
-    message->setstring(1, 1, text, kType, kText);
-    return message;
-}
-
-std::string TextOf(const CNMessageBase& message) { return message.getstring(1, 1, kType, kText); }
 
 // A raw TCP socket connected to 127.0.0.1:`port`; -1 on failure.
 int ConnectRawTcp(int port) {
@@ -116,7 +108,7 @@ protected:
     std::thread runner;
 };
 
-TEST_F(TlsTest, AVerifiedClientIsServedWithFramesOfAnySize) {
+TEST_F(TlsTest, AVerifiedClientIsServedWithFramesOfAnySizeAndInAnyNumber) {
     Start(Server());
     CZoNetwork network;
     ASSERT_EQ(Attach(network, Client()), "");
@@ -125,6 +117,16 @@ TEST_F(TlsTest, AVerifiedClientIsServedWithFramesOfAnySize) {
         auto answer = zotest::Exchange(network, *Text(std::string(size, 'x')));
         ASSERT_NE(answer, nullptr) << size;
         EXPECT_EQ(TextOf(*answer).size(), size + 5);
+    }
+    // Requests sent back to back arrive in one read; each is still answered.
+    bool timedOut = false;
+    for (const char* text : {"a", "b", "c"})
+        ASSERT_FALSE(network.SendXMLMessage(*Text(text), 0, 5, timedOut).IsError() || timedOut);
+    for (const char* text : {"a", "b", "c"}) {
+        CNMessageBase* answer = nullptr;
+        ASSERT_FALSE(network.ReceiveXMLMessage(nullptr, answer, nullptr, 0, 5, timedOut).IsError() || timedOut);
+        const std::unique_ptr<CNMessageBase> owned(answer);
+        EXPECT_EQ(TextOf(*owned), std::string("echo ") + text);
     }
 }
 
