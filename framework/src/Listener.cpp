@@ -11,9 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
 #include <list>
 #include <map>
 #include <mutex>

@@ -173,11 +173,13 @@ bool TlsTransport::Connect(const std::string& host, const Deadline& deadline, st
         error = "cannot start TLS: " + TlsErrorText();
         return false;
     }
-    if (IsAddress(host)) {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host.c_str());
-    } else {
-        SSL_set_tlsext_host_name(m_ssl, host.c_str());
-        SSL_set1_host(m_ssl, host.c_str());
+    // Without the name to check, any certificate of the CA would pass.
+    const bool named = IsAddress(host) ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host.c_str()) == 1
+                                       : SSL_set_tlsext_host_name(m_ssl, host.c_str()) == 1 &&
+                                             SSL_set1_host(m_ssl, host.c_str()) == 1;
+    if (!named) {
+        error = "cannot verify the service as " + host + ": " + TlsErrorText();
+        return false;
     }
     SSL_set_connect_state(m_ssl);
     return Handshake(deadline, -1, error);

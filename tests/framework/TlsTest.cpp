@@ -88,8 +88,9 @@ protected:
     }
 
     // Connects and presents the session; "" when validated, else what failed.
-    std::string Attach(CZoNetwork& network, const zo::TlsClientSettings& tls, const std::string& scheme = "tls") {
-        const std::string endpoint = scheme + ":127.0.0.1:" + std::to_string(Port());
+    std::string Attach(CZoNetwork& network, const zo::TlsClientSettings& tls, const std::string& scheme = "tls",
+                       const std::string& host = "127.0.0.1") {
+        const std::string endpoint = scheme + ":" + host + ":" + std::to_string(Port());
         const CYbError connected = network.Connect(endpoint, 5, tls);
         if (connected.IsError()) return connected.Message();
         bool timedOut = false;
@@ -138,12 +139,15 @@ TEST_F(TlsTest, EachFaultIsRefusedWithAClearReason) {
         zo::TlsClientSettings client;
         const char* scheme;
         const char* reason;  // "" for a client that is served
+        const char* host = "127.0.0.1";
     };
     const Row rows[] = {
         {"a service signed by another CA", "server", false, Client("other-ca.pem"), "tls",
          "unable to get local issuer certificate"},
         {"an expired service certificate", "expired", false, Client(), "tls", "certificate has expired"},
-        {"a certificate for another name", "client", false, Client(), "tls", "IP address mismatch"},
+        {"a certificate for another address", "client", false, Client(), "tls", "IP address mismatch"},
+        {"a certificate for another name", "client", false, Client(), "tls", "hostname mismatch", "localhost"},
+        {"a certificate for the name", "server", false, Client(), "tls", "", "localhost"},
         {"no client certificate where one is required", "server", true, Client(), "tls", "certificate required"},
         {"a client certificate of another CA", "server", true, Client("ca.pem", "stranger"), "tls", "unknown ca"},
         {"a client certificate of the service's CA", "server", true, Client("ca.pem", "client"), "tls", ""},
@@ -153,7 +157,7 @@ TEST_F(TlsTest, EachFaultIsRefusedWithAClearReason) {
         SCOPED_TRACE(row.name);
         Start(Server(row.serverCertificate, row.requireClient));
         CZoNetwork network;
-        const std::string outcome = Attach(network, row.client, row.scheme);
+        const std::string outcome = Attach(network, row.client, row.scheme, row.host);
         if (*row.reason == '\0') EXPECT_EQ(outcome, "");
         else EXPECT_NE(outcome.find(row.reason), std::string::npos) << outcome;
         TearDown();
