@@ -2,10 +2,15 @@
 //
 // Each message travels as one frame: a 4-byte big-endian payload length and
 // the message's XML (docs/PROTOCOL.md). Time limits are in seconds; -1 means
-// no limit. A send or receive that runs out of time returns success with the
-// time-out flag set; a failure returns an error. After a failure (peer closed,
-// garbage, an oversized frame, a time-out mid-frame) the connection is not
-// good any more and every later call fails at once. No SIGPIPE is raised.
+// no limit, except that a receive asked for without a limit gets the
+// connection's receive limit when one is configured (ZO_RECEIVE_TIMEOUT, else
+// [Network] ReceiveTimeoutSeconds; read when the connection is made). A send
+// or receive that runs out of time returns success with the time-out flag
+// set; a failure returns an error. After a failure (peer closed, garbage, an
+// oversized frame, a time-out mid-frame) the connection is not good any more
+// and every later call fails at once. A receive that times out closes the
+// connection too: the answer it waited for may still come, and must never be
+// taken for the answer to a later request. No SIGPIPE is raised.
 //
 // Errors are in the errno space: ENOTCONN (not connected, or failed before),
 // EMSGSIZE (the message exceeds the frame limit; nothing was sent and the
@@ -44,7 +49,9 @@ public:
                                zosHostProtocolHeader* header, unsigned int options, int timeoutSec,
                                bool& timedOut);
 
-    // Non-zero while the connection can carry messages.
+    // Non-zero while the connection can carry messages: it is open, no call
+    // failed on it, and the peer has not closed its side (checked without
+    // blocking; a connection whose peer is gone is closed).
     int IsConnectionGood();
 
     // Framework side: the launcher and the service listener attach connections.
@@ -59,7 +66,10 @@ public:
     void SetLimits(const zo::DecodeLimits& limits);
 
 private:
+    bool Usable() const;
+
     std::unique_ptr<zo::Transport> m_transport;
+    int m_receiveLimitSec = -1;  // for receives asked for without a limit
     std::unique_ptr<zo::DecodeLimits> m_limits;
     std::string m_endpoint;
     // Reused from message to message; one that grew past 1 MiB is given back

@@ -1,8 +1,10 @@
 #include "CZoNetwork.h"
 
+#include "Config.h"
 #include "Endpoint.h"
 #include "FXErrorUtil.h"
 #include "InprocState.h"
+#include "LogWriter.h"
 #include "MessageFrame.h"
 #include "SocketTransport.h"
 #include "zo/Limits.h"
@@ -11,6 +13,7 @@
 #include "zo/XmlCodec.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace {
 
@@ -34,17 +37,48 @@ CYbError Failure(const char* function, int line, int code, const std::string& te
                              text);
 }
 
+// The receive limit of a new connection: ZO_RECEIVE_TIMEOUT, else [Network]
+// ReceiveTimeoutSeconds; -1 (none) when neither is set. A value that is not
+// -1 or a whole number of seconds from 1 is reported and leaves no limit.
+int ConfiguredReceiveLimit() {
+    constexpr long kMaxSeconds = 86400L * 365;
+    std::string text;
+    const char* source = "ZO_RECEIVE_TIMEOUT";
+    if (const char* env = std::getenv(source)) text = env;
+    else if (zo::ConfigValue("Network", "ReceiveTimeoutSeconds", text)) source = "[Network] ReceiveTimeoutSeconds";
+    else return -1;
+    errno = 0;
+    char* end = nullptr;
+    const long seconds = std::strtol(text.c_str(), &end, 10);
+    if (!text.empty() && *end == '\0' && errno == 0 && (seconds == -1 || (seconds >= 1 && seconds <= kMaxSeconds)))
+        return static_cast<int>(seconds);
+    if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= -1)
+        g_ptrLogWriter->Write(-1, kConnectFunction, __LINE__, 0, 0,
+                              "ignoring %s \"%s\": not -1 or a whole number of seconds from 1; receives wait without limit",
+                              source, text.c_str());
+    return -1;
+}
+
 }  // namespace
 
 CZoNetwork::CZoNetwork() : m_limits(std::make_unique<zo::DecodeLimits>()) {}
 
 CZoNetwork::~CZoNetwork() = default;
 
-int CZoNetwork::IsConnectionGood() { return m_transport && m_transport->IsGood() ? 1 : 0; }
+bool CZoNetwork::Usable() const { return m_transport && m_transport->IsGood(); }
+
+int CZoNetwork::IsConnectionGood() {
+    if (!Usable()) return 0;
+    if (m_transport->PeerClosed()) {
+        m_transport->Close();
+        return 0;
+    }
+    return 1;
+}
 
 CYbError CZoNetwork::SendXMLMessage(CNMessageBase& message, unsigned int, int timeoutSec, bool& timedOut) {
     timedOut = false;
-    if (!IsConnectionGood())
+    if (!Usable())
         return Failure(kSendFunction, __LINE__, ENOTCONN, "send on a connection that is not open or failed before");
     std::string error;
     if (!zo::EncodeFrame(message, m_limits->maxFrameBytes, m_sendBuffer, error))
@@ -67,13 +101,15 @@ CYbError CZoNetwork::ReceiveXMLMessage(unsigned long* outValue, CNMessageBase*& 
     message = nullptr;
     if (outValue) *outValue = 0;
     if (header) *header = zosHostProtocolHeader{};
-    if (!IsConnectionGood())
+    if (!Usable())
         return Failure(kReceiveFunction, __LINE__, ENOTCONN,
                        "receive on a connection that is not open or failed before");
     std::string error;
+    if (timeoutSec < 0) timeoutSec = m_receiveLimitSec;
     const zo::IoStatus status = m_transport->ReceiveFrame(m_receiveBuffer, timeoutSec, m_limits->maxFrameBytes, error);
     if (status == zo::IoStatus::TimedOut) {
         timedOut = true;
+        m_transport->Close();  // a late answer must not pass for the next one's
         return CYbError::Success();
     }
     if (status != zo::IoStatus::Ok) {
@@ -115,6 +151,7 @@ CYbError CZoNetwork::Connect(const std::string& endpoint, int timeoutSec, const 
     if (!transport) return Failure(kConnectFunction, __LINE__, ECONNREFUSED, error);
     m_transport = std::move(transport);
     m_endpoint = endpoint;
+    m_receiveLimitSec = ConfiguredReceiveLimit();
     return CYbError::Success();
 }
 

@@ -54,6 +54,15 @@ SocketTransport::SocketTransport(int fd) : m_fd(fd) {
 
 SocketTransport::~SocketTransport() { Close(); }
 
+bool SocketTransport::PeerClosed() const {
+    if (m_fd < 0) return true;
+    pollfd fd{m_fd, POLLRDHUP, 0};
+    int ready;
+    while ((ready = ::poll(&fd, 1, 0)) < 0 && errno == EINTR) {
+    }
+    return ready > 0 && (fd.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 void SocketTransport::Close() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;

@@ -39,6 +39,9 @@ public:
     IoStatus SendFrame(const std::string& frame, int timeoutSec, std::string& error) override;
     IoStatus ReceiveFrame(std::string& payload, int timeoutSec, size_t maxPayload, std::string& error) override;
     bool IsGood() const override { return m_fd >= 0 && !m_readBroken && !m_writeBroken; }
+    // One poll(2) without waiting: a hang-up, an error or the peer's end of
+    // input (POLLRDHUP). Input that is merely waiting is no hang-up.
+    bool PeerClosed() const override;
     void Close() override;
 
     // The same with an explicit deadline. Send needs only the output side

@@ -130,9 +130,13 @@ TEST(IsZoScsiServiceUp, ValidationSendsTheSessionAndIgnoresTheAnswer) {
     service.endpoint.SetSessionId("session-42");
     EXPECT_FALSE(service.client->Initialize("node1", "proc", 0).IsError());
 
-    // No answer at all: the receive (with a time limit) times out, still up.
+    // No answer at all: the receive (with a time limit) times out, still up;
+    // but the answer may yet come, so the connection is closed rather than
+    // left to hand it to the next request.
     EXPECT_TRUE(service.client->IsZoScsiServiceUp(true));
     EXPECT_EQ(service.OnlyRequest(), "9/51{(1,1) 99c9870:309689='session-42'}");
+    EXPECT_FALSE(service.client->IsZoScsiServiceUp(false));
+    EXPECT_FALSE(service.client->Initialize("node1", "proc", 0).IsError());
 
     // An answer is taken off the connection and released unread.
     service.endpoint.QueueReply(zotest::StatusReply(0x9C1E52A, 2, 2, 99));

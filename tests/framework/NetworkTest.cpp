@@ -2,6 +2,7 @@
 // byte the peer sends or withholds is under the test's control.
 #include "CZoNetwork.h"
 #include "NetTestSupport.h"
+#include "support/CaptureLog.h"
 #include "zo/Limits.h"
 
 #include <gtest/gtest.h>
@@ -221,8 +222,11 @@ TEST_P(NetworkTest, TimeOutAfterPartOfTheNextFrameCameWithTheLastLeavesItNotGood
     ExpectDeadForGood();
 }
 
-TEST_P(NetworkTest, ReceiveTimeOutBeforeAnyByteSetsTheFlagAndStaysGood) {
+// The answer a timed-out receive waited for may still come: the connection
+// closes, so that it can never pass for the answer to a later request.
+TEST_P(NetworkTest, ReceiveTimeOutSetsTheFlagAndClosesTheConnection) {
     for (int limit : {0, 1}) {
+        Reconnect();
         std::unique_ptr<CNMessageBase> message;
         bool timedOut = false;
         const auto start = std::chrono::steady_clock::now();
@@ -231,14 +235,47 @@ TEST_P(NetworkTest, ReceiveTimeOutBeforeAnyByteSetsTheFlagAndStaysGood) {
         EXPECT_EQ(message, nullptr);
         EXPECT_GE(zotest::SecondsSince(start), limit * 0.9);
         EXPECT_LT(zotest::SecondsSince(start), limit + 2.0);
-        EXPECT_EQ(network.IsConnectionGood(), 1);
+        zotest::WriteAll(server->Peer(), zotest::FrameOf(*Sample("late")));  // a unix peer sees the close at once
+        ExpectDeadForGood();
     }
-    ASSERT_TRUE(zotest::WriteAll(server->Peer(), zotest::FrameOf(*Sample("late"))));
+}
+
+// A receive asked for without a limit gets the configured one, read when the
+// connection is made; a value that is not one is logged and leaves none.
+TEST_P(NetworkTest, TheConfiguredReceiveLimitBoundsAReceiveWithoutOne) {
+    {
+        zotest::EnvGuard limit("ZO_RECEIVE_TIMEOUT", "1");
+        Reconnect();
+    }
     std::unique_ptr<CNMessageBase> message;
-    bool timedOut = true;
-    ASSERT_FALSE(Receive(5, message, timedOut).IsError());
-    EXPECT_FALSE(timedOut);
-    ASSERT_NE(message, nullptr) << "a message after a clean time-out is received whole";
+    bool timedOut = false;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Receive(-1, message, timedOut).IsError());
+    EXPECT_TRUE(timedOut);
+    EXPECT_GE(zotest::SecondsSince(start), 0.9);
+    EXPECT_EQ(network.IsConnectionGood(), 0);
+
+    for (const char* bad : {"0", "-2", "1.5", "soon", ""}) {
+        SCOPED_TRACE(bad);
+        zotest::ScopedLogCapture log(-1);
+        zotest::EnvGuard limit("ZO_RECEIVE_TIMEOUT", bad);
+        Reconnect();
+        ASSERT_EQ(log->CountAtLevel(-1), 1u) << log->Dump();
+        EXPECT_NE(log->Lines()[0].text.find("ZO_RECEIVE_TIMEOUT"), std::string::npos) << log->Dump();
+    }
+}
+
+// IsConnectionGood notices a peer that has gone without blocking; input
+// that merely waits is no hang-up.
+TEST_P(NetworkTest, APeerThatClosedMakesTheConnectionNotGood) {
+    ASSERT_TRUE(zotest::WriteAll(server->Peer(), zotest::FrameOf(*Sample("unread"))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(network.IsConnectionGood(), 1) << "waiting input is no hang-up";
+    server->ClosePeer();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(zotest::WaitUntil([&] { return network.IsConnectionGood() == 0; }));
+    EXPECT_LT(zotest::SecondsSince(start), 1.0);
+    ExpectDeadForGood();
 }
 
 TEST_P(NetworkTest, TimeOutMidFrameSetsTheFlagAndLeavesItNotGood) {

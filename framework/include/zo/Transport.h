@@ -23,6 +23,10 @@ public:
     virtual IoStatus ReceiveFrame(std::string& payload, int timeoutSec, size_t maxPayload,
                                   std::string& error) = 0;
     virtual bool IsGood() const = 0;
+    // True when the peer has closed its side or the connection broke,
+    // learnt without blocking and without taking any input. A transport
+    // that cannot tell answers false.
+    virtual bool PeerClosed() const { return false; }
     virtual void Close() = 0;
 };
 
