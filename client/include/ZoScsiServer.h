@@ -102,17 +102,20 @@ constexpr Field kMapHost{2, 2, 0x2F2103};          // request, string, unchanged
 
 }  // namespace Wire
 
-// Error numbers the reference service answers with (docs/SERVICE.md).
+// Error numbers the reference service answers with (docs/SERVICE.md); a
+// program reads the one behind a returned error with
+// ZoScsiSrvClient::GetServiceError.
 enum ServiceErrorNumber : int {
     kErrNone = 0,
-    kErrNotFound = 2,
-    kErrBackend = 5,
-    kErrAlreadyExists = 7,
-    kErrBusy = 16,
-    kErrInvalidArgument = 22,
-    kErrLimit = 28,  // a bound of the service is reached (LUN ids, listing size, ...)
-    kErrUnknownRequest = 38,
-    kErrInventory = 74,
+    kErrNotFound = 2,          // the target, LUN or mapping does not exist
+    kErrBackend = 5,           // the backend refused; nothing was changed
+    kErrAlreadyExists = 7,     // the target or mapping exists (AddTarget reports code 183)
+    kErrBusy = 16,             // in use: a target with LUNs, a LUN with mappings
+    kErrInvalidArgument = 22,  // a value, option or field is refused
+    kErrLimit = 28,            // a bound is reached: no free LUN id, too many targets or hosts,
+                               // an answer too large for one frame
+    kErrUnknownRequest = 38,   // an unknown message or command word
+    kErrInventory = 74,        // the inventory failed (disk full, I/O error); nothing was changed
 };
 
 // The request classes. Each only fixes its group and id.

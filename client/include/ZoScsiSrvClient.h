@@ -11,7 +11,9 @@
 // or the service reported a failure; 183 (0xB7) AddTarget of a target that
 // exists; 13 (0xD) a response without a readable status object; errno 22 an
 // empty identifier to a single-filter listing. A failed send or receive keeps
-// the connection's own code.
+// the connection's own code, and so does a launch that failed (the
+// launcher's error, with its reason and the instance's log). Why the service
+// refused a request is read with GetServiceError, not out of the message.
 //
 // Threads: a client carries one exchange at a time and responses carry no
 // request identifier, so callers that share a client serialise their calls.
@@ -201,6 +203,15 @@ public:
     // Sends `command` (the service's target listing word is "lt"); on success
     // the answer's lines are inserted at the front of `targets`.
     [[nodiscard]] CYbError ListTargets(const std::string& command, std::vector<std::string>& targets);
+
+    // The service's refusal behind an error that an operation returned: true
+    // when the service answered the request with a non-zero error number
+    // (every operation's "Failed to ..." error, the reload's and the
+    // listings' included, also as passed on by RemapLun2Host and the filtered
+    // listings), with that number (ZoScsiServer::ServiceErrorNumber) and the
+    // service's error text. False for success and for every other failure:
+    // launch, connection, time-out, a malformed answer, a bad argument.
+    static bool GetServiceError(const CYbError& error, int32_t& errorNumber, std::string& errorText);
 
 private:
     // The one request exchange of every service operation (the operation's

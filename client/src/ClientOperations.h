@@ -6,6 +6,7 @@
 #pragma once
 
 #include "CNMessageBase.h"
+#include "CYbError.h"
 #include "ZoScsiServer.h"
 
 #include <cstdint>
@@ -19,11 +20,11 @@ struct Operation {
     const char* requestName;
     const char* responseName;
     ZoScsiServer::Wire::Message message;
-    // The error text of a non-zero service error number. When `showsServiceText`
-    // it ends in "errNum=%d, errString=%s", filled with the number and the
-    // service's error text (the only case in which that text is read).
+    // The error text of a non-zero service error number. When it ends in
+    // "errNum=%d, errString=%s", it is filled with the number and the
+    // service's error text; either way the error carries both as its peer
+    // status (ZoScsiSrvClient::GetServiceError).
     const char* failure;
-    bool showsServiceText;
     // Level-1 line on success, or null.
     const char* success;
     // The function string of the per-line log writer of a listing, or null.
@@ -35,77 +36,83 @@ struct Operation {
 struct Reply {
     std::unique_ptr<CNMessageBase> message;
     int32_t errorNumber = 0;
-    std::string errorText;  // read only for a non-zero number and showsServiceText
+    std::string errorText;  // read only for a non-zero number
 };
+
+// `error`, made for a non-zero service error number, with the service's
+// number and text attached for ZoScsiSrvClient::GetServiceError.
+inline CYbError Refused(const Reply& reply, CYbError error) {
+    return error.SetPeerStatus(reply.errorNumber, reply.errorText);
+}
 
 namespace W = ZoScsiServer::Wire;
 
 constexpr Operation kStartScsiService{
     "CYbError ZoScsiSrvClient::StartScsiService(const ZoScsiSrvClientRequest::StartServiceRequest&)",
     "StartService", "StartServiceRsp", W::kStartScsiService,
-    "Failed to start SCSI service, errNum=%d, errString=%s", true, "Started SCSI Service!!!", nullptr};
+    "Failed to start SCSI service, errNum=%d, errString=%s", "Started SCSI Service!!!", nullptr};
 
 constexpr Operation kReloadConfiguration{
     "CYbError ZoScsiSrvClient::ReloadConfiguration(const string&)",
     "ReloadConfiguration", "ReloadConfigurationRsp", W::kIoctl,
-    "Failed to reload iSCSI service configuration.", false, nullptr, nullptr};
+    "Failed to reload iSCSI service configuration.", nullptr, nullptr};
 
 constexpr Operation kAddTarget{
     "CYbError ZoScsiSrvClient::AddTarget(const ZoScsiSrvClientRequest::CreateTargetRequest&)",
     "AddTarget", "AddTargetResp", W::kCreateTarget,
-    "Failed to add target %s, errNum=%d, errString=%s", true, "Created Target [%s]", nullptr};
+    "Failed to add target %s, errNum=%d, errString=%s", "Created Target [%s]", nullptr};
 
 constexpr Operation kDeleteTarget{
     "CYbError ZoScsiSrvClient::DeleteTarget(const ZoScsiSrvClientRequest::DeleteTargetRequest&)",
     "DeleteTarget", "DeleteTargetResp", W::kDeleteTarget,
-    "Failed to delete target %s, errNum=%d, errString=%s", true, "Deleted Target [%s]", nullptr};
+    "Failed to delete target %s, errNum=%d, errString=%s", "Deleted Target [%s]", nullptr};
 
 constexpr Operation kCreateLun{
     "CYbError ZoScsiSrvClient::CreateLun(ZoScsiSrvClientRequest::CreateLunRequest&, std::string&, int32_t&)",
     "CreateLun", "CreateLunRsp", W::kCreateLun,
-    "Failed to create lun for target %s, errNum=%d, errString=%s", true, "Created Lun ID: [%d] for target [%s]",
+    "Failed to create lun for target %s, errNum=%d, errString=%s", "Created Lun ID: [%d] for target [%s]",
     nullptr};
 
 constexpr Operation kOpenLun{
     "CYbError ZoScsiSrvClient::OpenLun(const ZoScsiSrvClientRequest::OpenLunRequest&, std::string&)",
     "OpenLun", "OpenLunRsp", W::kCreateLun,
-    "Failed to open lun [%d] target %s, errNum=%d, errString=%s", true, "Opened Lun ID: [%d] for target [%s]",
+    "Failed to open lun [%d] target %s, errNum=%d, errString=%s", "Opened Lun ID: [%d] for target [%s]",
     nullptr};
 
 constexpr Operation kCloseLun{
     "CYbError ZoScsiSrvClient::CloseLun(const ZoScsiSrvClientRequest::CloseLunRequest&)",
     "CloseLun", "CloselunRsp", W::kDeleteLun,
-    "Failed to close lun=%d, target=%s, errNum=%d, errString=%s", true, "Closed Lun ID: [%d] for target [%s]",
+    "Failed to close lun=%d, target=%s, errNum=%d, errString=%s", "Closed Lun ID: [%d] for target [%s]",
     nullptr};
 
 constexpr Operation kDeleteLun{
     "CYbError ZoScsiSrvClient::DeleteLun(const ZoScsiSrvClientRequest::DeleteLunRequest&)",
     "DeleteLun", "DeleteLunRsp", W::kDeleteLun,
-    "Failed to delete lun=%d, target=%s, errNum=%d, errString=%s", true, "Deleted Lun ID: [%d] for target [%s]",
+    "Failed to delete lun=%d, target=%s, errNum=%d, errString=%s", "Deleted Lun ID: [%d] for target [%s]",
     nullptr};
 
 constexpr Operation kMapHost{
     "CYbError ZoScsiSrvClient::MapHost(const ZoScsiSrvClientRequest::MapHostRequest&)",
     "MapLun2Host", "MapLun2HostRsp", W::kMapLun2Host,
-    "Failed maplun2host lun=%d, host=%s, target=%s, errNum=%d, errString=%s", true,
+    "Failed maplun2host lun=%d, host=%s, target=%s, errNum=%d, errString=%s",
     "Mapped Lun2Host, lun [%d] host [%s] target [%s]", nullptr};
 
 constexpr Operation kUnmapHost{
     "CYbError ZoScsiSrvClient::UnmapHost(const UnmapHostRequest&)",
     "UnMapLun2Host", "UnMapLun2HostRsp", W::kUnMapLun2Host,
-    "Failed to unmap lun %d from host %s, target %s, errNum=%d, errString=%s", true,
+    "Failed to unmap lun %d from host %s, target %s, errNum=%d, errString=%s",
     "Unmapped lun [%d] from host [%s] & target [%s]", nullptr};
 
 constexpr Operation kListLuns{
     "CYbError ZoScsiSrvClient::ListLuns(const string&, const string&, "
     "std::vector<std::__cxx11::basic_string<char> >&)",
-    "ListLuns", "ListLunsRsp", W::kIoctl, "Failed to get lun list ", false, nullptr,
+    "ListLuns", "ListLunsRsp", W::kIoctl, "Failed to get lun list ", nullptr,
     "ZoScsiSrvClient::ListLuns(const string&, const string&, "
     "std::vector<std::__cxx11::basic_string<char> >&)::<lambda(const string&)>"};
 
 constexpr Operation kListTargets{
     "CYbError ZoScsiSrvClient::ListTargets(const string&, std::vector<std::__cxx11::basic_string<char> >&)",
-    "ListTargets", "ListTargetsRsp", W::kIoctl, "Failed to get lun list ", false, nullptr,
+    "ListTargets", "ListTargetsRsp", W::kIoctl, "Failed to get lun list ", nullptr,
     "ZoScsiSrvClient::ListTargets(const string&, std::vector<std::__cxx11::basic_string<char> >&)"
     "::<lambda(const string&)>"};
 

@@ -25,7 +25,8 @@ CYbError RunCommand(const Operation& op, const std::string& command, const std::
     if (arguments) SetString(message, op.message.requestType, W::kIoctlArguments, *arguments);
     CYbError error = exchange(op, message, reply);
     if (error.IsError()) return error;
-    if (reply.errorNumber != 0) return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure);
+    if (reply.errorNumber != 0)
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure));
     return CYbError::Success();
 }
 

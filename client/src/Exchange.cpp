@@ -36,7 +36,7 @@ CYbError ReadStatus(const Operation& operation, Reply& reply) {
                                        "Malformed %s: status field of wrong kind", operation.responseName);
 
     reply.errorNumber = Low32(status->getint64(kStatusErrorNumber.first, kStatusType, kStatusErrorNumber.key));
-    if (reply.errorNumber != 0 && operation.showsServiceText)
+    if (reply.errorNumber != 0)
         reply.errorText = statusObject()->getstring(kStatusErrorText.first, kStatusErrorText.second, kStatusType,
                                                     kStatusErrorText.key);
     return CYbError::Success();

@@ -55,8 +55,9 @@ CYbError RunLunRemoval(const Operation& op, const Request& request, bool logsFla
     CYbError error = exchange(op, message, reply);
     if (error.IsError()) return error;
     if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, request.lunId,
-                                       request.targetName.c_str(), reply.errorNumber, reply.errorText.c_str());
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure,
+                                                      request.lunId, request.targetName.c_str(), reply.errorNumber,
+                                                      reply.errorText.c_str()));
     ZO_CLIENT_LOG(1, op.function, op.success, request.lunId, request.targetName.c_str());
     return CYbError::Success();
 }
@@ -77,8 +78,9 @@ CYbError ZoScsiSrvClient::CreateLun(ZoScsiSrvClientRequest::CreateLunRequest& re
     CYbError error = Exchange(op, message, reply);
     if (error.IsError()) return error;
     if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure,
-                                       request.targetName.c_str(), reply.errorNumber, reply.errorText.c_str());
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure,
+                                                      request.targetName.c_str(), reply.errorNumber,
+                                                      reply.errorText.c_str()));
     createdLunId = ResponseLunId(reply, op);
     lunName = ResponseLunName(reply, op);
     ZO_CLIENT_LOG(1, op.function, op.success, createdLunId, request.targetName.c_str());
@@ -98,8 +100,9 @@ CYbError ZoScsiSrvClient::OpenLun(const ZoScsiSrvClientRequest::OpenLunRequest& 
     CYbError error = Exchange(op, message, reply);
     if (error.IsError()) return error;
     if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, request.lunId,
-                                       request.targetName.c_str(), reply.errorNumber, reply.errorText.c_str());
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure,
+                                                      request.lunId, request.targetName.c_str(), reply.errorNumber,
+                                                      reply.errorText.c_str()));
     lunName = ResponseLunName(reply, op);
     ZO_CLIENT_LOG(1, op.function, op.success, ResponseLunId(reply, op), request.targetName.c_str());
     return CYbError::Success();

@@ -29,9 +29,10 @@ CYbError RunMapping(const Operation& op, const ZoScsiSrvClientRequest::MapHostRe
     CYbError error = exchange(op, message, reply);
     if (error.IsError()) return error;
     if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, request.lunId,
-                                       request.hostName.c_str(), request.targetName.c_str(), reply.errorNumber,
-                                       reply.errorText.c_str());
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure,
+                                                      request.lunId, request.hostName.c_str(),
+                                                      request.targetName.c_str(), reply.errorNumber,
+                                                      reply.errorText.c_str()));
     ZO_CLIENT_LOG(1, op.function, op.success, request.lunId, request.hostName.c_str(), request.targetName.c_str());
     return CYbError::Success();
 }

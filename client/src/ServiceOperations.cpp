@@ -16,8 +16,8 @@ CYbError ZoScsiSrvClient::StartScsiService(const ZoScsiSrvClientRequest::StartSe
     CYbError error = Exchange(op, message, reply);
     if (error.IsError()) return error;
     if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure, reply.errorNumber,
-                                       reply.errorText.c_str());
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure,
+                                                      reply.errorNumber, reply.errorText.c_str()));
     ZO_CLIENT_LOG(1, op.function, op.success);
     return CYbError::Success();
 }

@@ -24,8 +24,9 @@ CYbError ZoScsiSrvClient::AddTarget(const ZoScsiSrvClientRequest::CreateTargetRe
         // caller can tell it from other refusals.
         const unsigned int code = reply.errorNumber == ZoScsiServer::kErrAlreadyExists ? kAlreadyExists
                                                                                         : kServiceFailure;
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), code, op.failure, request.targetName.c_str(),
-                                       reply.errorNumber, reply.errorText.c_str());
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), code, op.failure,
+                                                      request.targetName.c_str(), reply.errorNumber,
+                                                      reply.errorText.c_str()));
     }
     ZO_CLIENT_LOG(1, op.function, op.success, request.targetName.c_str());
     return CYbError::Success();
@@ -42,8 +43,9 @@ CYbError ZoScsiSrvClient::DeleteTarget(const ZoScsiSrvClientRequest::DeleteTarge
     CYbError error = Exchange(op, message, reply);
     if (error.IsError()) return error;
     if (reply.errorNumber != 0)
-        return FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure,
-                                       request.targetName.c_str(), reply.errorNumber, reply.errorText.c_str());
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure,
+                                                      request.targetName.c_str(), reply.errorNumber,
+                                                      reply.errorText.c_str()));
     ZO_CLIENT_LOG(1, op.function, op.success, request.targetName.c_str());
     return CYbError::Success();
 }

@@ -27,6 +27,8 @@ struct FXCodeLocation {
 enum class FXErrorSpace : uint8_t {
     Host = 1,   // the host's error-code space (FXErrorUtil::ErrorWin32)
     ErrNo = 2,  // the operating system's errno space (FXErrorUtil::ErrorErrNo)
+    Launch = 3, // a launch error number of the on-demand launcher: an errno of the
+                // start or the exit status of a program that did not become ready
 };
 
 // One frame of an error's trail: where, and the text added there (may be empty).
@@ -61,10 +63,19 @@ public:
     FXErrorSpace Space() const;           // Host for success
     std::string Message() const;          // the text the error was made with
     std::vector<FXTrailFrame> Trail() const;  // oldest first: the maker's frame, then each push
+
+    // The status a remote peer answered with, for an error that reports the
+    // peer's refusal: its own number and text, kept apart from the message so
+    // that a caller need not parse them out of it. Set by whoever makes the
+    // error (it needs a detail: on a success object it does nothing).
+    CYbError& SetPeerStatus(int32_t number, const std::string& text);
+    // False when the error carries no peer status.
+    bool PeerStatus(int32_t& number, std::string& text) const;
     // One line: "error 774 (0x306): <message> | at <function>:<line> <- <function>:<line> [<text>] <- ..."
     // from the failure up to the last push ("errno 22 (0x16): ..." in the
     // errno space); the maker's text is the message and is not repeated;
-    // line breaks become spaces. "success" for a success object.
+    // line breaks become spaces; "launch error N (0x..): ..." in the launch
+    // space. "success" for a success object.
     std::string ToString() const;
 
 private:

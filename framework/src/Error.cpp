@@ -9,16 +9,18 @@
 #include <cstdio>
 
 // Status word of an error: the top bit marks the error, bit 30 the errno
-// space, the low 16 bits carry the code (in the manner of a Windows HRESULT).
+// space, bit 29 the launch space, the low 16 bits carry the code (in the manner of a Windows HRESULT).
 // The full code always stays in the detail.
 namespace {
 
 constexpr uint32_t kErrorBit = 0x80000000u;
 constexpr uint32_t kErrNoSpaceBit = 0x40000000u;
+constexpr uint32_t kLaunchSpaceBit = 0x20000000u;
 
 int32_t StatusWord(FXErrorSpace space, unsigned int code) {
     uint32_t word = kErrorBit | (code & 0xFFFFu);
     if (space == FXErrorSpace::ErrNo) word |= kErrNoSpaceBit;
+    if (space == FXErrorSpace::Launch) word |= kLaunchSpaceBit;
     return static_cast<int32_t>(word);
 }
 
@@ -92,13 +94,31 @@ std::vector<FXTrailFrame> CYbError::Trail() const {
     return m_detail ? m_detail->trail : std::vector<FXTrailFrame>();
 }
 
+CYbError& CYbError::SetPeerStatus(int32_t number, const std::string& text) {
+    if (m_detail) {
+        m_detail->hasPeerStatus = true;
+        m_detail->peerNumber = number;
+        m_detail->peerText = text;
+    }
+    return *this;
+}
+
+bool CYbError::PeerStatus(int32_t& number, std::string& text) const {
+    if (!m_detail || !m_detail->hasPeerStatus) return false;
+    number = m_detail->peerNumber;
+    text = m_detail->peerText;
+    return true;
+}
+
 std::string CYbError::ToString() const {
     if (!IsError()) return "success";
     std::string out;
     const unsigned int code = Code();
     char head[64];
+    const FXErrorSpace space = Space();
     std::snprintf(head, sizeof head, "%s %u (0x%X): ",
-                  Space() == FXErrorSpace::ErrNo ? "errno" : "error", code, code);
+                  space == FXErrorSpace::ErrNo ? "errno" : space == FXErrorSpace::Launch ? "launch error" : "error",
+                  code, code);
     out += head;
     if (!m_detail) return out + "(no detail)";
     AppendOneLine(out, m_detail->message);

@@ -11,4 +11,7 @@ struct FXErrorPrivate {
     FXErrorSpace space = FXErrorSpace::Host;
     std::string message;
     std::vector<FXTrailFrame> trail;  // oldest first
+    bool hasPeerStatus = false;
+    int32_t peerNumber = 0;
+    std::string peerText;
 };

@@ -185,12 +185,21 @@ TEST(Exchange, ReceiveFailurePushesTheResponseName) {
     }
 }
 
-TEST(Exchange, ReceiveTimeOutIs258WithTheResponseName) {
+// After a receive time-out the answer may still come: the connection is not
+// good any more, so a late answer can never pass for the next request's.
+TEST(Exchange, ReceiveTimeOutIs258AndLeavesTheConnectionNotGood) {
     for (const ExchangeCase& c : Cases()) {
         SCOPED_TRACE(Name(c));
         ScriptedService service;
         service.endpoint.QueueReceive(Outcome::ReceiveOutcome::TimeOut);
-        ExpectMadeHere(RunReleasing(service, c), c, 258, std::string("Failed to receive ") + c.responseName + ". TimedOut");
+        const CYbError error = RunReleasing(service, c);
+        ExpectMadeHere(error, c, 258, std::string("Failed to receive ") + c.responseName + ". TimedOut");
+        int32_t number = 0;
+        std::string text;
+        EXPECT_FALSE(ZoScsiSrvClient::GetServiceError(error, number, text)) << "no answer, no service number";
+        EXPECT_FALSE(service.client->IsZoScsiServiceUp(false));
+        service.endpoint.QueueReply(StatusReply(c.responseType, c.statusFirst, c.statusSecond, 0));
+        ExpectPushedHere(RunReleasing(service, c), c, std::string("Failed to send ") + c.requestName + " request");
     }
 }
 

@@ -90,14 +90,17 @@ TEST(Exports, OnlyTheClientClassAndTheStartFunctionAreExported) {
     if (!ran) GTEST_SKIP() << "nm is not available";
     bool start = false;
     bool lunInfoStr = false;
+    bool serviceError = false;  // the typed error accessor, a static member
     for (const std::string& name : names) {
         start |= name == "ZoScsiSrvStart";
         lunInfoStr |= StartsWith(name, "_ZNK15ZoScsiSrvClient7LunInfo3str");
+        serviceError |= StartsWith(name, "_ZN15ZoScsiSrvClient15GetServiceError");
         EXPECT_TRUE(name == "ZoScsiSrvStart" || StartsWith(name, "_ZN15ZoScsiSrvClient") ||
                     StartsWith(name, "_ZNK15ZoScsiSrvClient"))
             << "unexpected export " << name;
     }
     EXPECT_TRUE(start);
     EXPECT_TRUE(lunInfoStr);
-    EXPECT_GE(names.size(), 22u) << "constructor, destructor and every operation";
+    EXPECT_TRUE(serviceError);
+    EXPECT_GE(names.size(), 23u) << "constructor, destructor, every operation and GetServiceError";
 }

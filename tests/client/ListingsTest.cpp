@@ -181,6 +181,11 @@ TEST(ListLuns, RefusedListingPushesItsFrameAndKeepsTheRecords) {
         EXPECT_EQ(trail[0].function, kRawListLuns);
         EXPECT_EQ(trail[1].function, c.refusalFunction);
         EXPECT_EQ(trail[1].text, c.refusalText);
+        int32_t number = 0;
+        std::string text;
+        EXPECT_TRUE(ZoScsiSrvClient::GetServiceError(error, number, text));
+        EXPECT_EQ(number, 5) << "the service's number survives the filter's frame";
+        EXPECT_EQ(text, "refused");
         ASSERT_EQ(luns.size(), 1u);
         EXPECT_EQ(luns[0].lun, "old");
     }

@@ -256,6 +256,12 @@ TEST(Operations, RefusalsCarryTheirCodeAndText) {
         EXPECT_EQ(error.Message(), c.message);
         EXPECT_EQ(LastFrame(error).file, "ZoScsiSrvClient");
         EXPECT_EQ(error.Trail().size(), 1u);
+        // The service's number and text, typed, also where the message has neither.
+        int32_t number = 0;
+        std::string text;
+        ASSERT_TRUE(ZoScsiSrvClient::GetServiceError(error, number, text));
+        EXPECT_EQ(number, c.errorNumber);
+        EXPECT_EQ(text, "service text");
         // Refusals are returned, not logged; the close still logs its flags.
         EXPECT_EQ(log->Count(), std::string(c.name) == "CloseLun" ? 1u : 0u) << log->Dump();
     }

@@ -117,6 +117,28 @@ TEST(Error, MessagesLongerThanAnyBufferAreKeptWhole) {
     EXPECT_NE(e.ToString().find(longText + "|42>"), std::string::npos);
 }
 
+TEST(Error, PeerStatusTravelsWithCopiesAndPushesApartFromTheMessage) {
+    CYbError e = FXErrorUtil::ErrorWin32(Here("F", 1), 774, "Failed to add target t1, errNum=%d", 7);
+    int32_t number = 0;
+    std::string text;
+    EXPECT_FALSE(e.PeerStatus(number, text));
+    e.SetPeerStatus(7, "target t1 already exists");
+    CYbError copy = e;
+    copy.Push(Here("G", 2), "outer");
+    ASSERT_TRUE(copy.PeerStatus(number, text));
+    EXPECT_EQ(number, 7);
+    EXPECT_EQ(text, "target t1 already exists");
+    EXPECT_EQ(copy.Message(), "Failed to add target t1, errNum=7");
+
+    CYbError success = CYbError::Success();
+    EXPECT_FALSE(success.SetPeerStatus(2, "x").PeerStatus(number, text));
+
+    CYbError launch = FXErrorUtil::Make(Here("L", 3), FXErrorSpace::Launch, 78, "did not start");
+    EXPECT_TRUE(launch.IsError());
+    EXPECT_EQ(launch.Space(), FXErrorSpace::Launch);
+    EXPECT_EQ(launch.ToString(), "launch error 78 (0x4E): did not start | at L:3");
+}
+
 TEST(Error, MakeTakesAReadyTextWithoutFormatting) {
     CYbError e = FXErrorUtil::Make(Here("F", 1), FXErrorSpace::ErrNo, 111, "100% refused %s");
     EXPECT_TRUE(e.IsError());
