@@ -30,7 +30,7 @@ INI
 client=demo-node
 stop_service() {
   local pidfile="$ZO_RUNTIME_DIR/ZoScsiSrv/$client/pid" pid
-  if [ -r "$pidfile" ] && pid=$(<"$pidfile") && kill -0 "$pid" 2>/dev/null; then
+  if [ -r "$pidfile" ] && read -r pid _ <"$pidfile" && kill -0 "$pid" 2>/dev/null; then
     kill "$pid" 2>/dev/null || true
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   fi

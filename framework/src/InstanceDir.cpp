@@ -39,13 +39,21 @@ bool ValidInstanceName(const std::string& name, std::string& why) {
     return true;
 }
 
-std::string RuntimeRoot() {
+bool RuntimeRoot(std::string& root, std::string& error) {
     const char* configured = std::getenv("ZO_RUNTIME_DIR");
-    if (configured && *configured) return configured;
-    if (::geteuid() == 0) return "/run/zo";
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg && *xdg == '/') return std::string(xdg) + "/zo";
-    return "/tmp/zo-" + std::to_string(::geteuid());
+    if (configured && *configured) {
+        if (*configured != '/') {
+            error = "ZO_RUNTIME_DIR \"" + std::string(configured) + "\" is not an absolute path";
+            return false;
+        }
+        root = configured;
+    } else if (::geteuid() == 0) {
+        root = "/run/zo";
+    } else {
+        const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+        root = xdg && *xdg == '/' ? std::string(xdg) + "/zo" : "/tmp/zo-" + std::to_string(::geteuid());
+    }
+    return true;
 }
 
 InstancePaths PathsFor(const std::string& root, const std::string& service, const std::string& client) {
@@ -57,6 +65,7 @@ InstancePaths PathsFor(const std::string& root, const std::string& service, cons
     paths.pid = paths.dir + "/pid";
     paths.session = paths.dir + "/session";
     paths.lock = paths.dir + "/lock";
+    paths.identity = paths.dir + "/identity";
     paths.log = paths.dir + "/service.log";
     return paths;
 }
@@ -148,9 +157,96 @@ int InstanceLock::Acquire(const std::string& path, const Deadline& deadline) {
     for (;;) {
         if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) return 0;
         if (errno != EWOULDBLOCK && errno != EINTR) return errno;
-        if (deadline.Expired()) return ETIMEDOUT;
+        if (deadline.Expired()) return EAGAIN;
         std::this_thread::sleep_for(kLockRetry);
     }
+}
+
+InstanceClaim::~InstanceClaim() { Release(); }
+
+void InstanceClaim::Release() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+}
+
+int InstanceClaim::TryTake(const std::string& pidPath) {
+    Release();
+    m_path = pidPath;
+    m_fd = ::open(pidPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_fd < 0) return errno;
+    int code = 0;
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        code = errno == EWOULDBLOCK ? EWOULDBLOCK : errno;
+        break;
+    }
+    if (code != 0) Release();
+    return code;
+}
+
+int InstanceClaim::Write(const std::string& content, std::string& error) {
+    int code = 0;
+    if (m_fd < 0) code = EBADF;
+    else if (::ftruncate(m_fd, 0) != 0) code = errno;
+    for (size_t written = 0; code == 0 && written < content.size();) {
+        const ssize_t n = ::pwrite(m_fd, content.data() + written, content.size() - written,
+                                   static_cast<off_t>(written));
+        if (n > 0) written += static_cast<size_t>(n);
+        else if (n < 0 && errno != EINTR) code = errno;
+    }
+    if (code != 0) error = "cannot write " + m_path + ": " + ErrnoText(code);
+    return code;
+}
+
+std::string FormatRecord(const InstanceRecord& record) {
+    return std::to_string(record.pid) + " " + std::to_string(record.startTime) + "\n";
+}
+
+bool ReadRecord(const std::string& pidPath, InstanceRecord& record) {
+    constexpr size_t kRecordBytes = 64;
+    std::string text;
+    if (!ReadPrivateFile(pidPath, kRecordBytes, text)) return false;
+    char* end = nullptr;
+    record.pid = std::strtol(text.c_str(), &end, 10);
+    record.startTime = std::strtoll(end, &end, 10);
+    return record.pid > 0;
+}
+
+namespace {
+
+// The fields of /proc/PID/stat after the command name (which may hold any
+// byte, so the last ')' ends it): state first, start time 20th.
+std::string StatAfterName(long pid) {
+    if (pid <= 0) return "";
+    const int fd = ::open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "";
+    char buffer[1024];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+    }
+    ::close(fd);
+    if (n <= 0) return "";
+    const std::string text(buffer, static_cast<size_t>(n));
+    const size_t close = text.rfind(')');
+    return close == std::string::npos || close + 2 > text.size() ? "" : text.substr(close + 2);
+}
+
+}  // namespace
+
+long long ProcessStartTime(long pid) {
+    const std::string fields = StatAfterName(pid);
+    size_t at = 0;
+    for (int field = 3; field < 22 && at != std::string::npos; ++field) {
+        at = fields.find(' ', at);
+        if (at != std::string::npos) ++at;
+    }
+    if (fields.empty() || at == std::string::npos) return -1;
+    return std::strtoll(fields.c_str() + at, nullptr, 10);
+}
+
+char ProcessState(long pid) {
+    const std::string fields = StatAfterName(pid);
+    return fields.empty() ? 0 : fields[0];
 }
 
 }  // namespace zo

@@ -20,12 +20,79 @@ constexpr const char* kFile = "ZOOnDemandSvcClient";
 constexpr const char* kSubmitFunction =
     "CYbError ZOOnDemandSvcClient::SubmitTask(CNSession::LaunchOnDemandServiceReq&, "
     "CNSession::LaunchOnDemandServiceDetails&)";
+constexpr const char* kFindFunction =
+    "CYbError ZOOnDemandSvcClient::FindTask(CNSession::LaunchOnDemandServiceReq&, "
+    "CNSession::LaunchOnDemandServiceDetails&)";
+constexpr const char* kStopFunction =
+    "CYbError ZOOnDemandSvcClient::StopTask(CNSession::LaunchOnDemandServiceReq&, bool, long long&)";
 constexpr const char* kAttachFunction =
     "CYbError ZOOnDemandSvcClient::Attach(CNSession::LaunchOnDemandServiceDetails&, CZoNetwork&)";
 
-CYbError Failure(const char* function, int line, int code, const std::string& text) {
-    return FXErrorUtil::Make(FXCodeLocation(kFile, function, line), FXErrorSpace::ErrNo, static_cast<unsigned>(code),
-                             text);
+CYbError Failure(const char* function, int line, int code, const std::string& text,
+                 FXErrorSpace space = FXErrorSpace::ErrNo) {
+    return FXErrorUtil::Make(FXCodeLocation(kFile, function, line), space, static_cast<unsigned>(code), text);
+}
+
+struct Requested {
+    std::string service;
+    std::string client;
+    zo::ServiceEntry entry;
+};
+
+// The service and client names of a launch request and the service's
+// registry entry; an error for bad names or an unknown service.
+CYbError ReadRequest(const char* function, CNSession::LaunchOnDemandServiceReq& request, Requested& requested) {
+    requested.service = request.getstring(2, 5, W::kLaunchReqType, W::kLaunchReqServiceName);
+    requested.client = request.getstring(1, 1, W::kLaunchReqType, W::kLaunchReqClientName);
+    std::string why;
+    if (!zo::ValidInstanceName(requested.service, why))
+        return Failure(function, __LINE__, EINVAL, "bad service name \"" + requested.service + "\": " + why);
+    if (!zo::ValidInstanceName(requested.client, why))
+        return Failure(function, __LINE__, EINVAL, "bad client name \"" + requested.client + "\": " + why);
+    if (!zo::LookupService(requested.service, requested.entry, why)) return Failure(function, __LINE__, ENOENT, why);
+    return CYbError::Success();
+}
+
+// The details of an entry that names a running service (nothing is started).
+CYbError RunningService(const char* function, const Requested& requested, zo::LaunchOutcome& outcome) {
+    zo::EndpointAddress address;
+    std::string why;
+    if (!zo::ParseEndpoint(requested.entry.endpoint, address, why))
+        return Failure(function, __LINE__, EINVAL,
+                       "bad endpoint \"" + requested.entry.endpoint + "\" for service " + requested.service + ": " + why);
+    if (address.kind == zo::EndpointAddress::Kind::Inproc)
+        return zo::InprocSubmit(address.name, requested.service, requested.client, outcome);
+    outcome.endpoint = requested.entry.endpoint;
+    outcome.sessionId = requested.entry.sessionId;
+    return CYbError::Success();
+}
+
+// SubmitTask and FindTask: the details, or the reason no instance serves.
+CYbError Launch(const char* function, CNSession::LaunchOnDemandServiceReq& request,
+                CNSession::LaunchOnDemandServiceDetails& details, zo::InstanceMode mode) {
+    Requested requested;
+    CYbError result = ReadRequest(function, request, requested);
+    if (result.IsError()) return result;
+    zo::LaunchOutcome outcome;
+    outcome.serviceName = requested.service;
+    if (requested.entry.running) {
+        result = RunningService(function, requested, outcome);
+        if (result.IsError()) return result;
+        zo::WriteLaunchDetails(outcome, details);
+        return CYbError::Success();
+    }
+    std::string reason;
+    outcome = zo::LaunchLocalInstance(requested.service, requested.client, requested.entry, mode, reason);
+    zo::WriteLaunchDetails(outcome, details);
+    if (outcome.errorNumber == 0) return CYbError::Success();
+    const std::string text = requested.service + " for client " + requested.client + ": " + reason;
+    if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= 0)
+        g_ptrLogWriter->Write(0, function, __LINE__, 0, 0, "launch failed (%lld): %s", outcome.errorNumber,
+                              text.c_str());
+    // "Nothing runs" is an answer to FindTask, not a failed launch.
+    const bool none = mode == zo::InstanceMode::FindOnly && outcome.errorNumber == ESRCH;
+    return Failure(function, __LINE__, static_cast<int>(outcome.errorNumber), text,
+                   none ? FXErrorSpace::ErrNo : FXErrorSpace::Launch);
 }
 
 }  // namespace
@@ -56,38 +123,29 @@ ZOOnDemandSvcClient::~ZOOnDemandSvcClient() = default;
 
 CYbError ZOOnDemandSvcClient::SubmitTask(CNSession::LaunchOnDemandServiceReq& request,
                                          CNSession::LaunchOnDemandServiceDetails& details) {
-    const std::string service = request.getstring(2, 5, W::kLaunchReqType, W::kLaunchReqServiceName);
-    const std::string client = request.getstring(1, 1, W::kLaunchReqType, W::kLaunchReqClientName);
-    std::string why;
-    if (!zo::ValidInstanceName(service, why))
-        return Failure(kSubmitFunction, __LINE__, EINVAL, "bad service name \"" + service + "\": " + why);
-    if (!zo::ValidInstanceName(client, why))
-        return Failure(kSubmitFunction, __LINE__, EINVAL, "bad client name \"" + client + "\": " + why);
-    zo::ServiceEntry entry;
-    if (!zo::LookupService(service, entry, why)) return Failure(kSubmitFunction, __LINE__, ENOENT, why);
+    return Launch(kSubmitFunction, request, details, zo::InstanceMode::StartOrReuse);
+}
 
-    zo::LaunchOutcome outcome;
-    outcome.serviceName = service;
-    if (entry.running) {
-        zo::EndpointAddress address;
-        if (!zo::ParseEndpoint(entry.endpoint, address, why))
-            return Failure(kSubmitFunction, __LINE__, EINVAL,
-                           "bad endpoint \"" + entry.endpoint + "\" for service " + service + ": " + why);
-        if (address.kind == zo::EndpointAddress::Kind::Inproc) {
-            CYbError result = zo::InprocSubmit(address.name, service, client, outcome);
-            if (result.IsError()) return result;
-        } else {
-            outcome.endpoint = entry.endpoint;
-            outcome.sessionId = entry.sessionId;
-        }
-    } else {
-        outcome = zo::StartOrReuseInstance(service, client, entry, why);
-        if (outcome.errorNumber != 0 && g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= 0)
-            g_ptrLogWriter->Write(0, kSubmitFunction, __LINE__, 0, 0, "launch of %s for %s failed (%lld): %s",
-                                  service.c_str(), client.c_str(), outcome.errorNumber, why.c_str());
-    }
-    zo::WriteLaunchDetails(outcome, details);
-    return CYbError::Success();
+CYbError ZOOnDemandSvcClient::FindTask(CNSession::LaunchOnDemandServiceReq& request,
+                                       CNSession::LaunchOnDemandServiceDetails& details) {
+    return Launch(kFindFunction, request, details, zo::InstanceMode::FindOnly);
+}
+
+CYbError ZOOnDemandSvcClient::StopTask(CNSession::LaunchOnDemandServiceReq& request, bool force,
+                                       long long& stoppedPid) {
+    stoppedPid = 0;
+    Requested requested;
+    CYbError result = ReadRequest(kStopFunction, request, requested);
+    if (result.IsError()) return result;
+    if (requested.entry.running)
+        return Failure(kStopFunction, __LINE__, EINVAL,
+                       requested.service + " is a running service at " + requested.entry.endpoint +
+                           ", not an instance this launcher started");
+    const zo::StopOutcome stop = zo::StopLocalInstance(requested.service, requested.client, force);
+    stoppedPid = stop.pid;
+    if (stop.errorNumber == 0) return CYbError::Success();
+    return Failure(kStopFunction, __LINE__, stop.errorNumber,
+                   requested.service + " for client " + requested.client + ": " + stop.reason);
 }
 
 CYbError ZOOnDemandSvcClient::Attach(CNSession::LaunchOnDemandServiceDetails& details, CZoNetwork& network) {
@@ -103,7 +161,7 @@ CYbError ZOOnDemandSvcClient::Attach(CNSession::LaunchOnDemandServiceDetails& de
     if (address.kind == zo::EndpointAddress::Kind::Tls)
         tls = zo::LookupTlsClient(details.getstring(2, 2, W::kLaunchDetailsType, W::kDetailsServiceName));
     const int code = zo::PresentSession(network, endpoint, zo::DetailsSessionId(details),
-                                        zo::LaunchTimeoutSeconds(), error, tls);
+                                        zo::Deadline::FromMillis(zo::LaunchTimeoutMillis()), error, tls);
     if (code != 0) return Failure(kAttachFunction, __LINE__, code, error);
     return CYbError::Success();
 }

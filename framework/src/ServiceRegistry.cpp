@@ -114,9 +114,3 @@ long long LaunchTimeoutMillis() {
 }
 
 }  // namespace zo
-
-namespace zo {
-
-int LaunchTimeoutSeconds() { return static_cast<int>(std::max<long long>(1, (LaunchTimeoutMillis() + 999) / 1000)); }
-
-}  // namespace zo

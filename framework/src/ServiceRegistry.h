@@ -41,7 +41,5 @@ std::vector<std::string> SplitArguments(const std::string& text);
 // The launch time limit in milliseconds: ZO_LAUNCH_TIMEOUT in seconds (a
 // decimal fraction is allowed, e.g. "0.5"), bounded to 0.01..600; default 10.
 long long LaunchTimeoutMillis();
-// The same in whole seconds for connection time limits: rounded up, at least 1.
-int LaunchTimeoutSeconds();
 
 }  // namespace zo

@@ -26,7 +26,10 @@ namespace {
 constexpr int kHighFd = 10;
 constexpr int kSupervisePollMillis = 20;
 constexpr int kExitGraceMillis = 200;     // a program that closed the ready fd may be on its way out
+constexpr int kRefusalGraceMillis = 2000; // one that said why it will not serve is expected to exit
 constexpr int kCancelGraceMillis = 2000;  // for the report after a cancelled start
+constexpr int kReasonWaitMillis = 1000;   // for the rest of a refusal line
+constexpr size_t kMaxReasonBytes = 1024;
 constexpr int kMaxFdSweep = 65536;
 
 // Everything between fork and exec (or _exit) below uses only
@@ -35,12 +38,14 @@ constexpr int kMaxFdSweep = 65536;
 
 struct Descriptors {
     int devNull = -1, log = -1;
+    int lock = -1;                          // the caller's lock, handed on to the program
     int readyRead = -1, readyWrite = -1;    // program -> supervisor
     int reportRead = -1, reportWrite = -1;  // supervisor and program -> caller
     int cancelRead = -1, cancelWrite = -1;  // caller -> supervisor (closing it cancels)
 
     ~Descriptors() {
-        for (int* fd : {&devNull, &log, &readyRead, &readyWrite, &reportRead, &reportWrite, &cancelRead, &cancelWrite})
+        for (int* fd : {&devNull, &log, &lock, &readyRead, &readyWrite, &reportRead, &reportWrite, &cancelRead,
+                        &cancelWrite})
             CloseOne(*fd);
     }
     static void CloseOne(int& fd) {
@@ -73,6 +78,10 @@ int OpenDescriptors(const SpawnRequest& request, Descriptors& d) {
     if (int code = MoveHigh(d.devNull)) return code;
     d.log = ::open(request.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (int code = MoveHigh(d.log)) return code;
+    if (request.lockFd >= 0) {
+        d.lock = ::fcntl(request.lockFd, F_DUPFD_CLOEXEC, kHighFd);
+        if (d.lock < 0) return errno;
+    }
     if (int code = OpenPipe(d.readyRead, d.readyWrite)) return code;
     if (int code = OpenPipe(d.reportRead, d.reportWrite)) return code;
     return OpenPipe(d.cancelRead, d.cancelWrite);
@@ -93,6 +102,29 @@ void Report(int fd, char tag, long value) {
     while (count > 0) line[length++] = digits[--count];
     line[length++] = '\n';
     ssize_t ignored = ::write(fd, line, static_cast<size_t>(length));
+    (void)ignored;
+}
+
+// Reads the rest of a refusal line from the ready descriptor (bounded in
+// size and time) and reports it as "M<text>\n", control bytes as blanks.
+void RelayRefusal(const Descriptors& d) {
+    char line[kMaxReasonBytes + 2];
+    size_t length = 0;
+    line[length++] = 'M';
+    for (int waited = 0; length <= kMaxReasonBytes && waited < kReasonWaitMillis;) {
+        pollfd fd{d.readyRead, POLLIN, 0};
+        if (::poll(&fd, 1, 10) <= 0) {
+            waited += 10;
+            continue;
+        }
+        char byte = 0;
+        const ssize_t n = ::read(d.readyRead, &byte, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || byte == '\n') break;
+        line[length++] = static_cast<unsigned char>(byte) < 0x20 || byte == 0x7f ? ' ' : byte;
+    }
+    line[length++] = '\n';
+    ssize_t ignored = ::write(d.reportWrite, line, length);
     (void)ignored;
 }
 
@@ -118,8 +150,9 @@ void MarkCloseOnExecFrom(int first, int sweepLimit) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (::dup2(d.devNull, 0) >= 0 && ::dup2(d.log, 1) >= 0 && ::dup2(d.log, 2) >= 0 &&
-        ::dup2(d.readyWrite, kReadyFd) >= 0 && (!*workingDir || ::chdir(workingDir) == 0)) {
-        MarkCloseOnExecFrom(kReadyFd + 1, sweepLimit);
+        ::dup2(d.readyWrite, kReadyFd) >= 0 && (d.lock < 0 || ::dup2(d.lock, kLockFd) >= 0) &&
+        (!*workingDir || ::chdir(workingDir) == 0)) {
+        MarkCloseOnExecFrom(d.lock < 0 ? kReadyFd + 1 : kLockFd + 1, sweepLimit);
         ::execve(path, argv, envp);
     }
     Report(d.reportWrite, 'E', errno);
@@ -155,6 +188,10 @@ void MarkCloseOnExecFrom(int first, int sweepLimit) {
                 Report(d.reportWrite, 'R', 0);
                 ::_exit(0);
             }
+            if (n == 1 && byte == 'F') {
+                RelayRefusal(d);
+                ReportEnd(program, d, kRefusalGraceMillis, 'C');
+            }
             if (n == 0) ReportEnd(program, d, kExitGraceMillis, 'C');
         }
         if (ready > 0 && fds[1].revents != 0) {
@@ -181,6 +218,7 @@ struct Reports {
     long exitCode = 0;
     bool execFailed = false;
     long execErrno = 0;
+    std::string refusal;
 };
 
 void ParseReports(const std::string& text, Reports& r) {
@@ -201,6 +239,7 @@ void ParseReports(const std::string& text, Reports& r) {
             r.execFailed = true;
             r.execErrno = value;
         }
+        if (tag == 'M') r.refusal = text.substr(at + 1, end - at - 1);
         at = end + 1;
     }
 }
@@ -282,6 +321,7 @@ SpawnResult SpawnService(const SpawnRequest& request) {
     std::vector<std::string> argvStrings = request.argv;
     std::vector<std::string> envStrings = request.environment;
     envStrings.push_back("ZO_ODS_READY_FD=" + std::to_string(kReadyFd));
+    if (d.lock >= 0) envStrings.push_back("ZO_ODS_LOCK_FD=" + std::to_string(kLockFd));
     std::vector<char*> argv = Pointers(argvStrings);
     std::vector<char*> envp = Pointers(envStrings);
     const int sweepLimit = FdSweepLimit();
@@ -314,7 +354,7 @@ SpawnResult SpawnService(const SpawnRequest& request) {
         result.reason = "fork: " + ErrnoText(forkError);
         return result;
     }
-    for (int* fd : {&d.devNull, &d.log, &d.readyRead, &d.readyWrite, &d.reportWrite, &d.cancelRead})
+    for (int* fd : {&d.devNull, &d.log, &d.lock, &d.readyRead, &d.readyWrite, &d.reportWrite, &d.cancelRead})
         Descriptors::CloseOne(*fd);
 
     std::string text;
@@ -344,11 +384,14 @@ SpawnResult SpawnService(const SpawnRequest& request) {
         result.reason = program + " ended before it was ready (exit " + std::to_string(reports.exitCode) + ")";
     } else if (reports.closedReady) {
         result.errorNumber = EPROTO;
-        result.reason = program + " closed its ready descriptor without reporting ready";
+        result.reason = program + (reports.refusal.empty() ? " closed its ready descriptor without reporting ready"
+                                                           : " refused to start but did not end");
     } else {
         result.errorNumber = ECHILD;
         result.reason = "the start of " + program + " ended without a report";
     }
+    result.refusal = reports.refusal;
+    if (!result.refusal.empty()) result.reason += ": " + result.refusal;
     if (result.errorNumber != 0) result.pid = 0;
     return result;
 }

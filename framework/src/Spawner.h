@@ -5,7 +5,10 @@
 // service outlives the caller). Standard input is /dev/null, output and
 // error go to the log file, and descriptor 3 is the ready descriptor
 // (ZO_ODS_READY_FD=3 is added to the environment): the program writes "R"
-// to it once it serves. Descriptors of the caller do not leak into it.
+// to it once it serves, or "F" and a line saying why it will not. A lock
+// descriptor of the caller, when given, becomes descriptor 4
+// (ZO_ODS_LOCK_FD=4), so the program holds that lock for its whole life.
+// No other descriptor of the caller leaks into it.
 #pragma once
 
 #include <string>
@@ -14,6 +17,7 @@
 namespace zo {
 
 constexpr int kReadyFd = 3;
+constexpr int kLockFd = 4;
 
 struct SpawnRequest {
     std::vector<std::string> argv;         // argv[0]: a path, or a name looked up in PATH
@@ -21,6 +25,7 @@ struct SpawnRequest {
     std::string workingDir;
     std::string logPath;                   // appended to, created 0600
     long long readyTimeoutMillis = 10000;
+    int lockFd = -1;                       // handed on as kLockFd when >= 0 (the caller keeps its own)
 };
 
 struct SpawnResult {
@@ -31,7 +36,8 @@ struct SpawnResult {
     // and EPROTO for one that closed the ready descriptor without "R".
     long long errorNumber = 0;
     int pid = 0;
-    std::string reason;  // one line for logs
+    std::string reason;   // one line: what went wrong, with the program's refusal when it gave one
+    std::string refusal;  // the line the program wrote after "F", when it did
 };
 
 SpawnResult SpawnService(const SpawnRequest& request);

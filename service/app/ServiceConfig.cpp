@@ -293,6 +293,33 @@ bool ResolveStateRoot(const CommandLine& line, const ConfigSources& sources, std
     return true;
 }
 
+zo::InstanceIdentity IdentityOf(const CommandLine& line, const ConfigSources& sources, const ServiceConfig& config,
+                                const std::vector<std::string>& arguments) {
+    zo::InstanceIdentity identity;
+    identity.serves = "state folder " + config.stateDir + "/" + config.clientName + ", backend " + config.backend;
+    identity.arguments = arguments;
+    const auto environment = [&](const char* name) {
+        identity.AddEnvironment(name, sources.environment ? sources.environment(name) : nullptr);
+    };
+    const auto setting = [&](const char* key) {
+        std::string value;
+        const bool present = Setting(sources, key, value);
+        identity.AddSetting(kSection, key, present, value);
+    };
+    environment("ZO_STATE_DIR");
+    if (line.config.empty()) {
+        setting("StateDir");
+        setting("Backend");
+    }
+    std::string stateDir;
+    if (line.stateDir.empty() && Environment(sources, "ZO_STATE_DIR").empty() &&
+        !(Setting(sources, "StateDir", stateDir) && !stateDir.empty())) {
+        environment("XDG_STATE_HOME");
+        environment("HOME");
+    }
+    return identity;
+}
+
 bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
                    ServiceConfig& config, std::string& error) {
     config = ServiceConfig();
@@ -311,7 +338,6 @@ bool ResolveConfig(const CommandLine& line, const zo::LaunchContext& launch, con
                 "ZO_ODS_SESSION";
         return false;
     }
-    config.readyFd = launch.launched ? launch.readyFd : -1;
 
     config.clientName = launch.launched ? launch.client : line.client;
     if (config.clientName.empty()) config.clientName = sources.machineClientName;

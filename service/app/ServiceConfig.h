@@ -5,6 +5,7 @@
 
 #include "app/CommandLine.h"
 #include "protocol/ServiceCore.h"
+#include "zo/InstanceIdentity.h"
 #include "zo/LaunchContext.h"
 #include "zo/TlsSettings.h"
 
@@ -29,7 +30,6 @@ struct ServiceConfig {
     int frameDeadlineSec = 30;
     zo::TlsServerSettings tls;       // for a tls: endpoint
     bool allowPlainTcp = false;
-    int readyFd = -1;
     bool requireMountedState = false;  // the state root must carry its mark (StateFolder.h)
     LunSizeSettings sizes;
 };
@@ -70,5 +70,14 @@ bool LoadLunSizes(const ConfigSources& sources, LunSizeSettings& sizes, std::str
 
 // The client name must be usable as one folder name.
 bool CheckClientName(const std::string& name, std::string& error);
+
+// What a resolved instance serves (its state folder and backend) and the
+// settings that decided them, as read: `arguments` (the whole command line),
+// ZO_STATE_DIR, [ZoScsiSrv] StateDir and Backend (unless --config named
+// another file than the callers read), and HOME and XDG_STATE_HOME when the
+// default state root was taken. The launcher hands the instance only to
+// callers whose settings read the same (zo/InstanceIdentity.h).
+zo::InstanceIdentity IdentityOf(const CommandLine& line, const ConfigSources& sources, const ServiceConfig& config,
+                                const std::vector<std::string>& arguments);
 
 }  // namespace zoscsi

@@ -5,6 +5,8 @@
 #include "common/ServiceLog.h"
 #include "inventory/Inventory.h"
 #include "protocol/Dispatcher.h"
+#include "zo/InstanceIdentity.h"
+#include "zo/LaunchContext.h"
 #include "zo/Limits.h"
 #include "zo/ServiceListener.h"
 
@@ -27,6 +29,12 @@ constexpr int kLockWaitMillis = 3000;
 
 std::atomic<zo::ServiceListener*> g_listener{nullptr};
 
+// The launcher's ready descriptor; -1 when started by hand, or once used.
+// Every start-up refusal goes through Fail, which also writes it here, so the
+// launcher hands the reason to its caller; readiness is written once the
+// listener listens.
+int g_readyFd = -1;
+
 extern "C" void StopOnSignal(int) {
     if (zo::ServiceListener* listener = g_listener.load()) listener->Stop();
 }
@@ -45,6 +53,7 @@ void InstallSignals() {
 
 int Fail(int status, const std::string& text) {
     ServiceLog(-1, kWhere, text);
+    zo::ReportRefusal(g_readyFd, text);
     return status;
 }
 
@@ -72,7 +81,6 @@ zo::ListenerOptions ListenerOptionsOf(const ServiceConfig& config) {
     options.tls = config.tls;
     options.allowPlainTcp = config.allowPlainTcp;
     options.idleExitSec = config.idleExitSec;
-    options.readyFd = config.readyFd;
     return options;
 }
 
@@ -98,7 +106,11 @@ int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) 
     }
     const std::string& folder = folders.folder;
     InstanceLock lock;
-    if (!lock.Acquire(folder, kLockWaitMillis, error)) return Fail(kExitLocked, error);
+    switch (lock.Acquire(folder, kLockWaitMillis, error)) {
+        case LockResult::Taken: break;
+        case LockResult::Held: return Fail(kExitLocked, error);
+        case LockResult::Failed: return Fail(kExitCantCreate, error);
+    }
 
     std::unique_ptr<InventoryStore> store;
     try {
@@ -136,6 +148,7 @@ int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) 
         if (listening.IsError()) {
             status = Fail(kExitFailure, "cannot listen on " + config.endpoint + ": " + listening.ToString());
         } else {
+            zo::ReportReady(g_readyFd);
             g_listener = &listener;
             InstallSignals();
             ServiceLog(1, kWhere, "serving client " + config.clientName + " on " + listener.BoundEndpoint() +
@@ -150,10 +163,14 @@ int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) 
 }
 
 int ServiceMain(int argc, char** argv) {
+    const zo::LaunchContext launch = zo::LaunchContextFromEnvironment();
+    if (launch.launched) g_readyFd = launch.readyFd;
     CommandLine line;
     std::string error;
-    if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), line, error)) {
+    const std::vector<std::string> arguments(argv, argv + argc);
+    if (!ParseCommandLine(std::vector<std::string>(arguments.begin() + 1, arguments.end()), line, error)) {
         std::fprintf(stderr, "zoscsisrv: %s\n%s", error.c_str(), UsageText().c_str());
+        zo::ReportRefusal(g_readyFd, "unusable command line: " + error);
         return kExitUsage;
     }
     if (line.help) {
@@ -169,8 +186,9 @@ int ServiceMain(int argc, char** argv) {
     if (!ProcessConfigSources(!line.config.empty(), sources, error)) return Fail(kExitConfig, error);
     if (line.initState) return InitialiseState(line, sources);
     ServiceConfig config;
-    if (!ResolveConfig(line, zo::LaunchContextFromEnvironment(), sources, config, error))
-        return Fail(kExitConfig, error);
+    if (!ResolveConfig(line, launch, sources, config, error)) return Fail(kExitConfig, error);
+    if (zo::RecordInstanceIdentity(launch, IdentityOf(line, sources, config, arguments), error) != 0)
+        return Fail(kExitCantCreate, error);
     // The programs the backends run need not see the secret.
     unsetenv("ZO_ODS_SESSION");
     try {

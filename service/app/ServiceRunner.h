@@ -11,6 +11,7 @@ enum ExitStatus : int {
     kExitOk = 0,
     kExitUsage = 64,
     kExitFailure = 70,      // the endpoint could not be listened on, or an unexpected failure
+    kExitCantCreate = 73,   // the state folder (or the instance folder) cannot be written: read-only, no room, ...
     kExitInventory = 74,    // the inventory is unreadable, corrupt, missing or newer
     kExitLocked = 75,       // another instance serves the same state folder
     kExitConfig = 78,       // a setting is unusable (unknown backend, bad value, state folder)

@@ -96,12 +96,12 @@ InstanceLock::~InstanceLock() {
     if (m_fd >= 0) close(m_fd);
 }
 
-bool InstanceLock::Acquire(const std::string& folder, int waitMillis, std::string& error) {
+LockResult InstanceLock::Acquire(const std::string& folder, int waitMillis, std::string& error) {
     const std::string path = folder + "/zoscsisrv.lock";
     m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_fd < 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
+        return LockResult::Failed;
     }
     constexpr int kStepMillis = 20;
     int waited = 0;
@@ -117,14 +117,14 @@ bool InstanceLock::Acquire(const std::string& folder, int waitMillis, std::strin
         error = "another zoscsisrv (pid " + pid + ") serves " + folder;
         close(m_fd);
         m_fd = -1;
-        return false;
+        return LockResult::Held;
     }
     const std::string pid = std::to_string(getpid()) + "\n";
     if (ftruncate(m_fd, 0) != 0 || pwrite(m_fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
         error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
+        return LockResult::Failed;
     }
-    return true;
+    return LockResult::Taken;
 }
 
 }  // namespace zoscsi

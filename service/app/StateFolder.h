@@ -41,6 +41,12 @@ StateOutcome PrepareStateFolders(const std::string& root, const std::string& cli
 // it initialised (an existing mark is kept). False with a reason.
 bool InitialiseStateRoot(const std::string& root, std::string& error);
 
+enum class LockResult {
+    Taken,
+    Held,    // another instance holds it
+    Failed,  // the lock file cannot be opened or written (a read-only disk, ...)
+};
+
 // Holds an exclusive lock on FOLDER/zoscsisrv.lock, which names the holder's
 // process id, for as long as the object lives.
 class InstanceLock {
@@ -52,8 +58,8 @@ public:
 
     // Waits up to `waitMillis` for an instance that is going away to let go
     // (a killed process drops its locks only once all its threads are gone);
-    // false with a reason (naming the other holder) when the lock stays taken.
-    bool Acquire(const std::string& folder, int waitMillis, std::string& error);
+    // Held with a reason naming the other holder when the lock stays taken.
+    LockResult Acquire(const std::string& folder, int waitMillis, std::string& error);
 
 private:
     int m_fd = -1;

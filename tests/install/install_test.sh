@@ -193,7 +193,7 @@ env ZO_CONFIG="$sample" ZO_RUNTIME_DIR="$work/run" ZO_STATE_DIR="$work/state" \
   "$work/consumer-pkgconfig" session consumer-node >"$work/session.out" 2>&1 ||
   { cat "$work/session.out" >&2; fail "the session against the installed service failed"; }
 pidfile=$work/run/ZoScsiSrv/consumer-node/pid
-[ -f "$pidfile" ] && service_pid=$(tr -dc '0-9' <"$pidfile")
+[ -f "$pidfile" ] && read -r service_pid _ <"$pidfile"
 [ -n "${service_pid:-}" ] || fail "session: no instance was launched in $work/run"
 [ "$(readlink -f "/proc/$service_pid/exe")" = "$(readlink -f "$prefix/$ZO_SBINDIR/zoscsisrv")" ] ||
   fail "session: the launched instance is not the installed zoscsisrv"

@@ -78,7 +78,6 @@ TEST(ServiceConfig, ALaunchedInstanceTakesWhatTheLauncherGives) {
     EXPECT_EQ(c.endpoint, "unix:/run/zo/x/socket");
     EXPECT_EQ(c.sessionId, "s3cr3t");
     EXPECT_EQ(c.clientName, "node1");
-    EXPECT_EQ(c.readyFd, 3);
     EXPECT_EQ(c.backend, "inventory");
     EXPECT_EQ(c.idleExitSec, 600);
     EXPECT_EQ(c.sizes.defaultBytes, 64ull << 20);

@@ -9,7 +9,9 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <functional>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -84,6 +86,11 @@ void ExpectRefused(const CYbError& error, int number, unsigned code = 774) {
     ASSERT_TRUE(error.IsError());
     EXPECT_EQ(error.Code(), code) << error.ToString();
     EXPECT_NE(error.Message().find("errNum=" + std::to_string(number) + ","), std::string::npos) << error.ToString();
+    int32_t typed = 0;
+    std::string text;
+    EXPECT_TRUE(ZoScsiSrvClient::GetServiceError(error, typed, text));
+    EXPECT_EQ(typed, number) << "the typed number is the one in the text";
+    EXPECT_NE(error.Message().find(text), std::string::npos) << text;
 }
 
 // "target host lun", sorted as the service sorts.
@@ -191,6 +198,7 @@ TEST_F(ServiceIntegration, LaunchReuseAndRelaunchAfterAKill) {
     EXPECT_EQ(TargetNames(*first), std::vector<std::string>{"tgt01"});
 
     Stop("launch", SIGKILL);
+    EXPECT_FALSE(first->IsZoScsiServiceUp(false)) << "a dead peer is noticed without a request";
     EXPECT_FALSE(first->IsZoScsiServiceUp(true));
     auto third = Client("launch");
     EXPECT_NE(InstancePid("launch"), pid);
@@ -373,18 +381,69 @@ TEST_F(ServiceIntegration, AnIdleInstanceEndsByItself) {
     EXPECT_NE(InstancePid("idle"), pid);
 }
 
-TEST_F(ServiceIntegration, ACorruptInventoryStopsTheLaunchWithAReason) {
-    std::filesystem::create_directories(StateFolder("corrupt"));
-    std::filesystem::permissions(StateFolder("corrupt"), std::filesystem::perms::owner_all);  // private, as made
-    std::ofstream(StateFolder("corrupt") + "/inventory.db") << std::string(4096, 'x');
-    ZoScsiSrvClient client;
-    const CYbError error = client.Initialize("corrupt", "zod", 0);
-    ASSERT_TRUE(error.IsError());
-    EXPECT_EQ(error.Code(), 774u) << error.ToString();
-    EXPECT_NE(error.Message().find("error=74"), std::string::npos) << error.ToString();
+// A refused start reaches the caller with the service's own reason, its exit
+// status as the launch error number, and the instance's log; the library's
+// text is pushed on the launcher's error. Each cause has its own number.
+TEST_F(ServiceIntegration, ARefusedLaunchSaysWhyWithItsOwnNumber) {
+    struct Row {
+        const char* client;
+        std::function<void()> prepare;
+        unsigned code;
+        std::string reason;
+    };
+    const Row rows[] = {
+        {"corrupt",
+         [] {
+             std::filesystem::create_directories(StateFolder("corrupt"));
+             std::filesystem::permissions(StateFolder("corrupt"), std::filesystem::perms::owner_all);
+             std::ofstream(StateFolder("corrupt") + "/inventory.db") << std::string(4096, 'x');
+         },
+         74, "refusing to start"},
+        {"unlockable",
+         [] {
+             std::filesystem::create_directories(StateFolder("unlockable") + "/zoscsisrv.lock");
+             std::filesystem::permissions(StateFolder("unlockable"), std::filesystem::perms::owner_all);
+         },
+         73,
+         "cannot open " + StateFolder("unlockable") + "/zoscsisrv.lock"},
+        {"bogus", [] { setenv("ZO_SERVICE_ZoScsiSrv", ZOSCSISRV_PATH " --backend bogus", 1); }, 78,
+         "unknown backend"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.client);
+        row.prepare();
+        ZoScsiSrvClient client;
+        const CYbError error = client.Initialize(row.client, "zod", 0);
+        unsetenv("ZO_SERVICE_ZoScsiSrv");
+        ASSERT_TRUE(error.IsError());
+        EXPECT_EQ(error.Space(), FXErrorSpace::Launch) << error.ToString();
+        EXPECT_EQ(error.Code(), row.code) << error.ToString();
+        EXPECT_NE(error.Message().find(row.reason), std::string::npos) << error.ToString();
+        const std::string log = *g_root / ("run/ZoScsiSrv/" + std::string(row.client) + "/service.log");
+        EXPECT_NE(error.Message().find("its log: " + log), std::string::npos) << error.ToString();
+        EXPECT_EQ(error.Trail().back().text, "ZOOnDemandSvcClient::SubmitTask failed");
+    }
     EXPECT_EQ(ReadFile(StateFolder("corrupt") + "/inventory.db"), std::string(4096, 'x'));  // left as it was
-    EXPECT_NE(ReadFile(*g_root / "run/ZoScsiSrv/corrupt/service.log").find("refusing to start"), std::string::npos)
-        << ReadFile(*g_root / "run/ZoScsiSrv/corrupt/service.log");
+    std::filesystem::remove_all(StateFolder("unlockable"));
+}
+
+// An instance serves the state folder it was started on: a caller whose
+// ZO_STATE_DIR names another gets a clear refusal, never that inventory.
+TEST_F(ServiceIntegration, AnInstanceServesOnlyTheStateItWasStartedOn) {
+    auto first = Client("identity");
+    ASSERT_OK(first->AddTarget(Target("mine")));
+    const std::string other = *g_root / "other-state";
+    setenv("ZO_STATE_DIR", other.c_str(), 1);
+    ZoScsiSrvClient stranger;
+    const CYbError refused = stranger.Initialize("identity", "zod", 0);
+    setenv("ZO_STATE_DIR", (*g_root / "state").c_str(), 1);
+    ASSERT_TRUE(refused.IsError());
+    EXPECT_EQ(refused.Code(), static_cast<unsigned>(EEXIST)) << refused.ToString();
+    EXPECT_NE(refused.Message().find("serves state folder " + StateFolder("identity")), std::string::npos)
+        << refused.ToString();
+    EXPECT_NE(refused.Message().find("ZO_STATE_DIR is \"" + other + "\""), std::string::npos) << refused.ToString();
+    EXPECT_FALSE(std::filesystem::exists(other)) << "the other folder is never opened";
+    EXPECT_EQ(TargetNames(*first), std::vector<std::string>{"mine"});
 }
 
 TEST_F(ServiceIntegration, ListingAHundredThousandLuns) {

@@ -125,15 +125,18 @@ TEST(StateFolder, WhenAskedOnlyARootMarkedAsInitialisedIsTaken) {
     EXPECT_EQ(ModeOf(base / "mnt/node1"), 0700u) << "a new client on a marked root starts empty";
 }
 
-TEST(InstanceLock, ASecondInstanceIsRefusedWithTheHolder) {
+TEST(InstanceLock, ASecondInstanceIsRefusedWithTheHolderAndAnUnwritableFolderIsNoHolder) {
     TempFolder root;
     std::string error;
     auto first = std::make_unique<InstanceLock>();
-    ASSERT_TRUE(first->Acquire(root.path(), 0, error)) << error;
+    ASSERT_EQ(first->Acquire(root.path(), 0, error), LockResult::Taken) << error;
     InstanceLock second;
-    EXPECT_FALSE(second.Acquire(root.path(), 60, error));
+    EXPECT_EQ(second.Acquire(root.path(), 60, error), LockResult::Held);
     EXPECT_NE(error.find("pid " + std::to_string(getpid())), std::string::npos) << error;
     first.reset();
     InstanceLock third;
-    EXPECT_TRUE(third.Acquire(root.path(), 0, error)) << error;
+    EXPECT_EQ(third.Acquire(root.path(), 0, error), LockResult::Taken) << error;
+    InstanceLock nowhere;
+    EXPECT_EQ(nowhere.Acquire(root / "missing", 0, error), LockResult::Failed);
+    EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
 }
