@@ -645,6 +645,23 @@ std::unique_ptr<CNMessageBase> ParseChecked(char* data, size_t size, const Decod
 
 }  // namespace
 
+size_t EncodedListItemBytes(const std::string& item) {
+    constexpr size_t kTags = sizeof("<e>") - 1 + sizeof("</e>") - 1;
+    if (item.empty()) return sizeof("<e/>") - 1;
+    switch (Classify(item)) {
+        case TextForm::Plain:
+            return kTags + item.size();
+        case TextForm::Escaped: {
+            size_t size = kTags + item.size();
+            for (const char c : item) size += c == '&' ? 4 : (c == '<' || c == '>') ? 3 : 0;
+            return size;
+        }
+        case TextForm::Hex:
+            return kTags + sizeof(" x=\"1\"") - 1 + 2 * item.size();
+    }
+    return 0;
+}
+
 void EncodeMessage(const CNMessageBase& message, std::string& out) {
     out += "<msg v=\"";
     AppendNumber(out, kProtocolVersion);

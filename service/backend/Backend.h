@@ -10,7 +10,8 @@
 //
 // Calls are serialised by the service (one mutation at a time, and Start,
 // Resync and Stop under the same lock); a backend must answer every call
-// within its own time limits and never hang. Listings never reach a backend.
+// within its own time limits and never hang. Listings reach a backend only
+// through ExportOf, which is read-only and runs alongside everything else.
 // A backend is made by name through MakeBackend (BackendFactory.h).
 #pragma once
 
@@ -105,6 +106,19 @@ public:
 
     // Called once at shutdown.
     virtual void Stop() = 0;
+
+    // For the detailed listing: where `host` reaches `lun` on the fabric when
+    // the backend has exported it there (tgt: the target IQN), else empty. An
+    // empty `host` asks about an unmapped LUN. Called by listings on their own
+    // threads, alongside the calls above: it answers from the record and the
+    // backend's own settings only, never by asking the fabric or reading
+    // state that the calls above change. A backend without exports keeps
+    // this default.
+    virtual std::string ExportOf(const LunRecord& lun, const std::string& host) const {
+        (void)lun;
+        (void)host;
+        return std::string();
+    }
 };
 
 }  // namespace zoscsi

@@ -33,6 +33,12 @@ ServiceStatus CheckTargetName(const std::string& name) {
     return ServiceStatus::Ok();
 }
 
+std::string FoldTargetName(std::string name) {
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return name;
+}
+
 ServiceStatus CheckHostName(const std::string& name) {
     ServiceStatus status = CheckStoredHostName(name);
     if (status.ok() && !zo::IsValidUtf8(name))

@@ -20,6 +20,10 @@ constexpr int kMaxHostsPerLun = 256;
 // 1..223 bytes.
 ServiceStatus CheckTargetName(const std::string& name);
 
+// A target name as it is stored: ASCII letters in lower case, as the client
+// sends names; so a filter finds a target whatever the case it is given in.
+std::string FoldTargetName(std::string name);
+
 // 1..223 bytes of valid UTF-8; no blank, control character (below 0x20,
 // 0x7F), '#' or leading '-'. Kept byte for byte as sent (case too).
 ServiceStatus CheckHostName(const std::string& name);

@@ -2,6 +2,7 @@
 
 #include "common/Names.h"
 #include "common/ServiceLog.h"
+#include "inventory/ListingLine.h"
 
 #include <algorithm>
 #include <ctime>
@@ -70,6 +71,14 @@ ServiceStatus CheckLun(const std::string& target, int64_t id) {
     return status.ok() ? CheckLunId(id) : status;
 }
 
+// What mapping `host` adds to the listing: its line, which takes the place of
+// the LUN's unmapped line when it is the LUN's only host.
+ListingSize MappingLines(const LunRecord& lun, const std::string& host, bool onlyHost) {
+    ListingSize change = ListingSize::Of(ListingLine(lun.target, host, lun.id, lun.created));
+    if (onlyHost) change += -ListingSize::Of(ListingLine(lun.target, "", lun.id, lun.created));
+    return change;
+}
+
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + Quote(name);
@@ -78,8 +87,8 @@ std::string Joined(const std::vector<std::string>& names) {
 
 }  // namespace
 
-Inventory::Inventory(InventoryStore& store, Backend& backend, Clock clock)
-    : m_store(store), m_backend(backend), m_clock(std::move(clock)) {}
+Inventory::Inventory(InventoryStore& store, Backend& backend, Clock clock, ListingLimits limits)
+    : m_store(store), m_backend(backend), m_clock(std::move(clock)), m_limits(limits) {}
 
 int64_t Inventory::Now() const { return m_clock ? m_clock() : static_cast<int64_t>(std::time(nullptr)); }
 
@@ -89,6 +98,22 @@ ServiceStatus Inventory::StartLocked(uint32_t fabric, InventoryQueries& queries,
         backend.Run("start", [&](Backend& b) { return b.Start(fabric, snapshot); });
     if (status.ok()) m_started = true;
     return status;
+}
+
+ServiceStatus Inventory::GrowListing(InventoryQueries& queries, const ListingSize& change, const std::string& what) {
+    const ListingSize now = queries.FullListingSize();
+    const int64_t lines = now.lines + change.lines;
+    const int64_t bytes = now.bytes + change.bytes;
+    if (change.lines > 0 && lines > m_limits.maxLines)
+        return LimitReached(what + " would bring the full listing to " + std::to_string(lines) +
+                            " lines, above its limit of " + std::to_string(m_limits.maxLines) +
+                            "; unmap or delete LUNs first");
+    if (change.bytes > 0 && bytes > m_limits.maxBytes)
+        return LimitReached(what + " would bring the full listing to " + std::to_string(bytes) +
+                            " bytes, above its limit of " + std::to_string(m_limits.maxBytes) +
+                            " (one answer); unmap or delete LUNs first");
+    queries.AddToFullListingSize(change);
+    return ServiceStatus::Ok();
 }
 
 ServiceStatus Inventory::Mutate(const char* what, const Mutation& mutation) {
@@ -201,6 +226,9 @@ ServiceStatus Inventory::CreateLun(const std::string& target, uint64_t sizeBytes
         const int32_t id = queries.LowestFreeLunId(target, kMaxLunId);
         if (id == 0) return LimitReached("target " + target + " has no free LUN id (1.." + std::to_string(kMaxLunId) + ")");
         lun = LunRecord{target, id, LunName(target, id), sizeBytes, setting, options, true, Now()};
+        const ServiceStatus fits =
+            GrowListing(queries, ListingSize::Of(ListingLine(target, "", id, lun.created)), "creating " + LunText(target, id));
+        if (!fits.ok()) return fits;
         queries.InsertLun(lun);
         return backend("create " + LunText(target, id), [&](Backend& b) { return b.CreateLun(lun); });
     });
@@ -246,6 +274,7 @@ ServiceStatus Inventory::DeleteLun(const std::string& target, int64_t id) {
         const std::vector<std::string> hosts = queries.HostsOf(target, lun.id);
         if (!hosts.empty())
             return Busy(LunText(target, id) + " is mapped to " + Joined(hosts) + "; unmap it first");
+        queries.AddToFullListingSize(-ListingSize::Of(ListingLine(target, "", lun.id, lun.created)));
         queries.DeleteLun(target, lun.id);
         return backend("delete " + LunText(target, id), [&](Backend& b) { return b.DeleteLun(lun); });
     });
@@ -265,6 +294,9 @@ ServiceStatus Inventory::MapHost(const std::string& target, int64_t id, const st
         if (hosts.size() >= static_cast<size_t>(kMaxHostsPerLun))
             return LimitReached(LunText(target, id) + " is mapped to " + std::to_string(kMaxHostsPerLun) +
                                 " hosts, its limit");
+        const ServiceStatus fits = GrowListing(queries, MappingLines(lun, host, hosts.empty()),
+                                                 "mapping " + LunText(target, id) + " to " + Quote(host));
+        if (!fits.ok()) return fits;
         queries.InsertMapping(MappingRecord{target, lun.id, host}, Now());
         hosts.insert(std::lower_bound(hosts.begin(), hosts.end(), host), host);
         return backend("map " + LunText(target, id) + " to " + Quote(host),
@@ -289,6 +321,7 @@ ServiceStatus Inventory::UnmapHost(const std::string& target, int64_t id, const 
             return NotFound(LunText(target, id) + " is not mapped to " + Quote(host));
         }
         hosts.erase(mapped);
+        queries.AddToFullListingSize(-MappingLines(lun, host, hosts.empty()));
         queries.DeleteMapping(MappingRecord{target, lun.id, host});
         return backend("unmap " + LunText(target, id) + " from " + Quote(host),
                        [&](Backend& b) { return b.UnmapHost(lun, host, hosts); });
@@ -309,6 +342,37 @@ ServiceStatus Inventory::ListLuns(const LunFilter& filter, std::vector<std::stri
 ServiceStatus Inventory::ListTargets(std::vector<std::string>& names) {
     return ReadOnly("list targets", [&](InventoryQueries& queries) {
         queries.TargetNames(names);
+        return ServiceStatus::Ok();
+    });
+}
+
+ServiceStatus Inventory::ListLunDetails(const LunFilter& filter, const LunKey& from, size_t pageBytes,
+                                        std::vector<std::string>& lines, LunKey& next) {
+    next = LunKey();
+    const bool exported = m_started;  // a backend that has not started exports nothing
+    return ReadOnly("list LUNs in detail", [&](InventoryQueries& queries) {
+        size_t bytes = 0;
+        LunKey current;
+        queries.ForEachLunDetail(filter, from, [&](const LunRecord& lun, const std::string& host) {
+            if (lun.id != current.id || lun.target != current.target) {
+                // Pages end between LUNs, so that a LUN's hosts are listed together.
+                if (bytes >= pageBytes) {
+                    next = LunKey{lun.target, lun.id};
+                    return false;
+                }
+                current = LunKey{lun.target, lun.id};
+            }
+            lines.push_back(DetailLine(lun, host, exported ? m_backend.ExportOf(lun, host) : std::string()));
+            bytes += static_cast<size_t>(ListingSize::Of(lines.back()).bytes);
+            return true;
+        });
+        return ServiceStatus::Ok();
+    });
+}
+
+ServiceStatus Inventory::ListTargetDetails(std::vector<TargetDetails>& rows) {
+    return ReadOnly("list targets in detail", [&](InventoryQueries& queries) {
+        queries.TargetDetailRows(rows);
         return ServiceStatus::Ok();
     });
 }

@@ -29,8 +29,11 @@ class Inventory {
 public:
     using Clock = std::function<int64_t()>;  // seconds since the epoch
 
-    // `clock` defaults to the system clock.
-    Inventory(InventoryStore& store, Backend& backend, Clock clock = Clock());
+    // `clock` defaults to the system clock. `limits` bound the full listing:
+    // a change that would take it past them is refused (kErrLimit), so that
+    // every listing fits in one answer.
+    Inventory(InventoryStore& store, Backend& backend, Clock clock = Clock(),
+              ListingLimits limits = DefaultListingLimits());
 
     // Brings the backend up for `fabric` (1 only) in line with the inventory.
     ServiceStatus Start(uint32_t fabric);
@@ -57,6 +60,12 @@ public:
     // Appends the listing lines that pass `filter` to `lines`.
     ServiceStatus ListLuns(const LunFilter& filter, std::vector<std::string>& lines);
     ServiceStatus ListTargets(std::vector<std::string>& names);
+    // A page of the detailed listing (DetailLine): every line of whole LUNs
+    // from `from` on, until the lines take `pageBytes` of an answer. `next` is
+    // the LUN the following page starts at; an empty target when none is left.
+    ServiceStatus ListLunDetails(const LunFilter& filter, const LunKey& from, size_t pageBytes,
+                                 std::vector<std::string>& lines, LunKey& next);
+    ServiceStatus ListTargetDetails(std::vector<TargetDetails>& rows);
     ServiceStatus Count(InventoryCounts& counts);
 
 private:
@@ -71,11 +80,15 @@ private:
     ServiceStatus Mutate(const char* what, const Mutation& mutation);
     ServiceStatus ReadOnly(const char* what, const InventoryStore::Body& body);
     ServiceStatus StartLocked(uint32_t fabric, InventoryQueries& queries, BackendCall& backend);
+    // Adds a change's lines to the full listing's size, or refuses the change
+    // when it would pass a limit it grows towards. `what` names the change.
+    ServiceStatus GrowListing(InventoryQueries& queries, const ListingSize& change, const std::string& what);
     int64_t Now() const;
 
     InventoryStore& m_store;
     Backend& m_backend;
     Clock m_clock;
+    ListingLimits m_limits;
     std::atomic<bool> m_started{false};
 };
 

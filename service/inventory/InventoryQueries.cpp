@@ -6,6 +6,9 @@ namespace zoscsi {
 namespace {
 
 constexpr const char* kLunColumns = "target, id, name, size, setting, options, open, created";
+// The same in a listing's join (LunFromRow reads them), then the host.
+constexpr const char* kListingLunColumns =
+    "l.target, l.id, l.name, l.size, l.setting, l.options, l.open, l.created, m.host";
 
 LunRecord LunFromRow(const SqliteStatement& row) {
     LunRecord lun;
@@ -18,6 +21,24 @@ LunRecord LunFromRow(const SqliteStatement& row) {
     lun.open = row.Int(6) != 0;
     lun.created = row.Int(7);
     return lun;
+}
+
+// The listing's join of LUNs and their hosts in listing order. The WHERE
+// clause names only the filters in use, so each variant can use its index; a
+// host filter leaves out unmapped LUNs. Parameters: ?1 target, ?2 host, and
+// with `paged` ?3 and ?4, the (target, id) to start at.
+std::string ListingQuery(const std::string& columns, const LunFilter& filter, bool paged) {
+    std::string sql = "SELECT " + columns +
+                      " FROM luns AS l LEFT JOIN mappings AS m ON m.target = l.target AND m.lun = l.id WHERE 1";
+    if (!filter.target.empty()) sql += " AND l.target = ?1";
+    if (!filter.host.empty()) sql += " AND m.host = ?2";
+    if (paged) sql += " AND (l.target, l.id) >= (?3, ?4)";
+    return sql + " ORDER BY l.target, l.id, m.host";
+}
+
+void BindFilter(SqliteStatement& row, const LunFilter& filter) {
+    if (!filter.target.empty()) row.Bind(1, filter.target);
+    if (!filter.host.empty()) row.Bind(2, filter.host);
 }
 
 }  // namespace
@@ -151,17 +172,12 @@ InventorySnapshot InventoryQueries::Snapshot() {
 }
 
 void InventoryQueries::LunLines(const LunFilter& filter, std::vector<std::string>& lines) {
-    // The WHERE clause names only the filters in use, so each variant can use
-    // its index. A host filter leaves out unmapped LUNs.
-    std::string sql =
-        "SELECT l.target, m.host, l.id, l.created FROM luns AS l"
-        " LEFT JOIN mappings AS m ON m.target = l.target AND m.lun = l.id WHERE 1";
-    if (!filter.target.empty()) sql += " AND l.target = ?1";
-    if (!filter.host.empty()) sql += " AND m.host = ?2";
-    sql += " ORDER BY l.target, l.id, m.host";
-    SqliteStatement row(m_db, sql.c_str());
-    if (!filter.target.empty()) row.Bind(1, filter.target);
-    if (!filter.host.empty()) row.Bind(2, filter.host);
+    ForEachLunLine(filter, [&](const std::string& line) { lines.push_back(line); });
+}
+
+void InventoryQueries::ForEachLunLine(const LunFilter& filter, const std::function<void(const std::string&)>& visit) {
+    SqliteStatement row(m_db, ListingQuery("l.target, m.host, l.id, l.created", filter, false).c_str());
+    BindFilter(row, filter);
     std::string target;
     std::string host;
     while (row.Step()) {
@@ -170,8 +186,53 @@ void InventoryQueries::LunLines(const LunFilter& filter, std::vector<std::string
         target.assign(data, size);
         data = row.TextData(1, size);
         host.assign(data, size);
-        lines.push_back(ListingLine(target, host, row.Int(2), row.Int(3)));
+        visit(ListingLine(target, host, row.Int(2), row.Int(3)));
     }
+}
+
+void InventoryQueries::ForEachLunDetail(const LunFilter& filter, const LunKey& from,
+                                        const std::function<bool(const LunRecord&, const std::string&)>& visit) {
+    SqliteStatement row(m_db, ListingQuery(kListingLunColumns, filter, true).c_str());
+    BindFilter(row, filter);
+    row.Bind(3, from.target).Bind(4, int64_t{from.id});
+    while (row.Step())
+        if (!visit(LunFromRow(row), row.Text(8))) return;
+}
+
+void InventoryQueries::TargetDetailRows(std::vector<TargetDetails>& rows) {
+    SqliteStatement row(m_db,
+                        "SELECT t.name, t.params, t.created,"
+                        " (SELECT count(*) FROM luns WHERE target = t.name),"
+                        " (SELECT count(*) FROM luns WHERE target = t.name AND open = 1),"
+                        " (SELECT count(*) FROM mappings WHERE target = t.name)"
+                        " FROM targets AS t ORDER BY t.name");
+    while (row.Step())
+        rows.push_back(TargetDetails{TargetRecord{row.Text(0), row.Text(1), row.Int(2)}, row.Int(3), row.Int(4),
+                                     row.Int(5)});
+}
+
+ListingSize InventoryQueries::FullListingSize() {
+    if (m_db.QueryInt("SELECT count(*) FROM temp.sqlite_master WHERE name = 'listing_size'") > 0) {
+        SqliteStatement row(m_db, "SELECT lines, bytes FROM temp.listing_size");
+        if (row.Step()) return ListingSize{row.Int(0), row.Int(1)};
+    }
+    ListingSize size;
+    ForEachLunLine(LunFilter(), [&](const std::string& line) { size += ListingSize::Of(line); });
+    m_db.Exec("CREATE TEMP TABLE IF NOT EXISTS listing_size(lines INTEGER NOT NULL, bytes INTEGER NOT NULL);"
+              "DELETE FROM temp.listing_size");
+    SqliteStatement(m_db, "INSERT INTO temp.listing_size(lines, bytes) VALUES (?1, ?2)")
+        .Bind(1, size.lines)
+        .Bind(2, size.bytes)
+        .Run();
+    return size;
+}
+
+void InventoryQueries::AddToFullListingSize(const ListingSize& change) {
+    (void)FullListingSize();  // counted first when it is not known yet
+    SqliteStatement(m_db, "UPDATE temp.listing_size SET lines = lines + ?1, bytes = bytes + ?2")
+        .Bind(1, change.lines)
+        .Bind(2, change.bytes)
+        .Run();
 }
 
 void InventoryQueries::TargetNames(std::vector<std::string>& names) {

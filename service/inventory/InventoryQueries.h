@@ -4,8 +4,10 @@
 #pragma once
 
 #include "backend/Backend.h"
+#include "inventory/ListingLine.h"
 #include "inventory/Sqlite.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +18,21 @@ namespace zoscsi {
 struct LunFilter {
     std::string target;
     std::string host;
+};
+
+// Where a paged listing starts: at this LUN of this target, or after it in
+// (target, id) order. The empty key starts at the beginning.
+struct LunKey {
+    std::string target;
+    int32_t id = 0;
+};
+
+// A target and what it holds.
+struct TargetDetails {
+    TargetRecord target;
+    int64_t luns = 0;
+    int64_t openLuns = 0;
+    int64_t mappings = 0;
 };
 
 struct InventoryCounts {
@@ -51,7 +68,20 @@ public:
     InventorySnapshot Snapshot();
     // Listing lines (ListingLine.h) in target, LUN id, host order; one query.
     void LunLines(const LunFilter& filter, std::vector<std::string>& lines);
+    void ForEachLunLine(const LunFilter& filter, const std::function<void(const std::string& line)>& visit);
+    // Each LUN from `from` on with each host it is mapped to (an empty host:
+    // unmapped), in the order of the listing lines, until `visit` answers false.
+    void ForEachLunDetail(const LunFilter& filter, const LunKey& from,
+                          const std::function<bool(const LunRecord& lun, const std::string& host)>& visit);
     void TargetNames(std::vector<std::string>& names);
+    void TargetDetailRows(std::vector<TargetDetails>& rows);
+
+    // The size of the full listing (no filter). Counted from the records the
+    // first time it is asked for on a connection and kept in a temporary
+    // table of that connection, so that it changes with the transaction that
+    // changes the records and a rollback restores it with them.
+    ListingSize FullListingSize();
+    void AddToFullListingSize(const ListingSize& change);
 
 private:
     SqliteDb& m_db;

@@ -30,7 +30,10 @@ const std::vector<Route> kRoutes = {
      &HandleListLuns},
     {&schema::kIoctl, "llh", &ServiceRequest::arguments, {kClient, {"-llh", false, false}, {"-hi", true, true}},
      &HandleListLuns},
+    {&schema::kIoctl, "lld", &ServiceRequest::arguments,
+     {kClient, {"-ti", true, false}, {"-hi", true, false}, {"-from", true, false}}, &HandleListLunDetails},
     {&schema::kIoctl, "lt", &ServiceRequest::arguments, {kClient}, &HandleListTargets},
+    {&schema::kIoctl, "ltd", &ServiceRequest::arguments, {kClient}, &HandleListTargetDetails},
     {&schema::kIoctl, "reload", &ServiceRequest::arguments, {kClient}, &HandleReload},
     {&schema::kIoctl, "status", &ServiceRequest::arguments, {kClient}, &HandleStatus},
 };

@@ -24,7 +24,9 @@ ServiceReply HandleMapHost(ServiceCore& core, const ServiceRequest& request);
 ServiceReply HandleUnmapHost(ServiceCore& core, const ServiceRequest& request);
 
 // ListingHandlers.cpp
-ServiceReply HandleListLuns(ServiceCore& core, const ServiceRequest& request);  // ll, llt, llh
-ServiceReply HandleListTargets(ServiceCore& core, const ServiceRequest& request);  // lt
+ServiceReply HandleListLuns(ServiceCore& core, const ServiceRequest& request);          // ll, llt, llh
+ServiceReply HandleListLunDetails(ServiceCore& core, const ServiceRequest& request);    // lld
+ServiceReply HandleListTargets(ServiceCore& core, const ServiceRequest& request);       // lt
+ServiceReply HandleListTargetDetails(ServiceCore& core, const ServiceRequest& request);  // ltd
 
 }  // namespace zoscsi

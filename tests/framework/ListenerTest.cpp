@@ -185,7 +185,7 @@ TEST_F(ListenerTest, AnswersUndecodableFramesWithAProtocolErrorAndCloses) {
     const std::pair<const char*, std::string> frames[] = {
         {"zero length", RawFrame(0, "")},
         {"length 0xFFFFFFFF", RawFrame(0xFFFFFFFFu, "")},
-        {"length one above the limit", RawFrame((16u << 20) + 1, "abc")},
+        {"length one above the limit", RawFrame(static_cast<uint32_t>(zo::DecodeLimits().maxFrameBytes + 1), "abc")},
         {"not XML", Framed("\x01\x02garbage")},
         {"a DOCTYPE", Framed("<!DOCTYPE msg [<!ENTITY e \"x\">]><msg v=\"1\" g=\"9\" id=\"51\"/>")},
         {"invalid UTF-8 in a name", Framed("<msg\xff v=\"1\"/>")},

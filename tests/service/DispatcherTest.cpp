@@ -94,7 +94,7 @@ TEST_F(DispatcherTest, UnknownCommandWordsGetTheIoctlAnswer) {
     for (const char* word : {"xyz", "", "LL", "ll2", "reload now"}) {
         auto answer = Send(wire::Ioctl(word, ""), W::kIoctl);
         EXPECT_EQ(wire::ErrorNumber(*answer, W::kIoctl), kErrUnknownRequest) << word;
-        EXPECT_NE(wire::ErrorText(*answer, W::kIoctl).find("known: ll llt llh lt reload status"), std::string::npos)
+        EXPECT_NE(wire::ErrorText(*answer, W::kIoctl).find("known: ll llt llh lld lt ltd reload status"), std::string::npos)
             << wire::ErrorText(*answer, W::kIoctl);
         EXPECT_TRUE(wire::Output(*answer).empty());
     }
@@ -244,15 +244,29 @@ TEST_F(DispatcherTest, ListingsAnswerExactlyTheMatchingLines) {
         {"ll", "-h node1 -ti tgt01", {"tgt01#-#1" + t, "tgt01#h1#2" + t}},
         {"ll", "-h node1 -hi h1", {"tgt01#h1#2" + t, "tgt02#h1#1" + t}},
         {"ll", "-h node1 -ti tgt02 -hi h1", {"tgt02#h1#1" + t}},
-        {"ll", "-h node1 -ti Tgt01", {}},
+        // Target names are folded as at creation; host names match exactly.
+        {"ll", "-h node1 -ti Tgt01", {"tgt01#-#1" + t, "tgt01#h1#2" + t}},
         {"llt", "-h node1 -llt -ti tgt02", {"tgt02#h1#1" + t}},
+        {"llt", "-h node1 -llt -ti TGT02", {"tgt02#h1#1" + t}},
         {"llh", "-h node1 -llh -hi h1", {"tgt01#h1#2" + t, "tgt02#h1#1" + t}},
+        {"llh", "-h node1 -llh -hi H1", {}},
         {"llh", "-h node1 -llh -hi h2", {}},
         {"lt", "", {"tgt01", "tgt02"}},
+        // The detailed words: size, state and the backend's export, and the
+        // LUN counts of each target.
+        {"lld", "-h node1",
+         {"tgt01#-#1" + t + "#67108864#open#-", "tgt01#h1#2" + t + "#67108864#open#fake:tgt01/h1",
+          "tgt02#h1#1" + t + "#67108864#open#fake:tgt02/h1"}},
+        {"lld", "-h node1 -ti TGT01 -hi h1", {"tgt01#h1#2" + t + "#67108864#open#fake:tgt01/h1"}},
+        {"lld", "-h node1 -from tgt01/2", {"tgt01#h1#2" + t + "#67108864#open#fake:tgt01/h1",
+                                           "tgt02#h1#1" + t + "#67108864#open#fake:tgt02/h1"}},
+        {"lld", "-h node1 -from tgt09/1", {}},
+        {"ltd", "-h node1", {"tgt01#2#2#1#1700000000", "tgt02#1#1#1#1700000000"}},
     };
     for (const auto& c : cases) EXPECT_EQ(Listing(c.word, c.arguments), c.lines) << c.word << " " << c.arguments;
     const std::pair<const char*, const char*> refused[] = {
         {"llt", "-h node1 -llt"}, {"llh", "-h node1 -ti tgt01"}, {"ll", "-h node1 -xx 1"}, {"ll", "-ti a#b"},
+        {"lld", "-from tgt01"}, {"lld", "-from tgt01/x"}, {"lld", "-from tgt01/16384"},
     };
     for (const auto& r : refused)
         EXPECT_EQ(Number(wire::Ioctl(r.first, r.second), W::kIoctl), kErrInvalidArgument) << r.first << " " << r.second;

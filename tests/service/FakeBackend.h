@@ -51,6 +51,10 @@ public:
         return Record("UnmapHost", LunText(l) + " " + host + " [" + Join(after) + "]");
     }
     void Stop() override { Record("Stop", ""); }
+    // Exported to each host of an open LUN, as "fake:TARGET/HOST".
+    std::string ExportOf(const zoscsi::LunRecord& l, const std::string& host) const override {
+        return l.open && !host.empty() ? "fake:" + l.target + "/" + host : std::string();
+    }
 
 private:
     static std::string LunText(const zoscsi::LunRecord& l) {

@@ -22,11 +22,11 @@ class InventoryTest : public ::testing::Test {
 protected:
     void SetUp() override { Reopen(); }
 
-    void Reopen() {
+    void Reopen(ListingLimits limits = DefaultListingLimits()) {
         inventory.reset();
         store.reset();
         store = std::make_unique<InventoryStore>(folder.path());
-        inventory = std::make_unique<Inventory>(*store, backend, [] { return kEpoch; });
+        inventory = std::make_unique<Inventory>(*store, backend, [] { return kEpoch; }, limits);
     }
 
     std::vector<std::string> Lines(const LunFilter& filter = {}) {
@@ -332,6 +332,69 @@ TEST_F(InventoryTest, ListingsAreFilteredExactlyAndOrdered) {
     for (const auto& c : cases)
         EXPECT_EQ(Lines(c.filter), c.lines) << "-ti " << c.filter.target << " -hi " << c.filter.host;
     EXPECT_EQ(Targets(), (std::vector<std::string>{"tgt01", "tgt02"}));
+}
+
+// The text of a refusal for the listing limits, or what happened instead.
+std::string LimitText(const ServiceStatus& status) {
+    return status.number == kErrLimit ? status.text : "answered " + std::to_string(status.number) + " " + status.text;
+}
+
+TEST_F(InventoryTest, TheFullListingStaysWithinItsLineLimit) {
+    Reopen(ListingLimits{3, 1 << 20});
+    ASSERT_TRUE(inventory->CreateTarget("t", "").ok());
+    for (int i = 0; i < 3; ++i) NewLun("t");
+    LunRecord lun;
+    EXPECT_NE(LimitText(inventory->CreateLun("t", 1 << 20, 0, "", lun)).find("4 lines, above its limit of 3"),
+              std::string::npos);
+    EXPECT_TRUE(inventory->MapHost("t", 1, "h1").ok());  // its line takes the place of the unmapped one
+    EXPECT_NE(LimitText(inventory->MapHost("t", 1, "h2")).find("mapping LUN 1 of target t to \"h2\""), std::string::npos);
+    ASSERT_TRUE(inventory->UnmapHost("t", 1, "h1").ok());
+    ASSERT_TRUE(inventory->DeleteLun("t", 3).ok());
+    EXPECT_EQ(NewLun("t"), 3);
+    EXPECT_EQ(Lines().size(), 3u);
+}
+
+TEST_F(InventoryTest, TheFullListingsBytesAreCountedToTheByte) {
+    ASSERT_TRUE(inventory->CreateTarget("t", "").ok());
+    NewLun("t");
+    // The mapped line replaces the unmapped one; its '&' goes out as "&amp;".
+    const std::string host = std::string(222, 'h') + "&";
+    const int64_t limit = ListingSize::Of("t#" + host + "#1#1700000000").bytes;
+    Reopen(ListingLimits{100, limit});
+    backend.failOn = "MapHost";
+    EXPECT_EQ(inventory->MapHost("t", 1, host).number, kErrBackend);  // the count is rolled back with it
+    backend.failOn.clear();
+    EXPECT_TRUE(inventory->MapHost("t", 1, host).ok()) << "exactly at the limit";
+    EXPECT_NE(LimitText(inventory->MapHost("t", 1, "x")).find("bytes, above its limit of " + std::to_string(limit)),
+              std::string::npos);
+    Reopen(ListingLimits{100, limit});  // counted again from the records
+    EXPECT_EQ(inventory->MapHost("t", 1, "x").number, kErrLimit);
+    ASSERT_TRUE(inventory->UnmapHost("t", 1, host).ok());
+    EXPECT_TRUE(inventory->MapHost("t", 1, "x").ok());
+}
+
+TEST_F(InventoryTest, DetailedListingPagesEndBetweenLuns) {
+    ASSERT_TRUE(inventory->CreateTarget("t", "").ok());
+    for (int i = 0; i < 3; ++i) NewLun("t");
+    ASSERT_TRUE(inventory->MapHost("t", 2, "h1").ok());
+    ASSERT_TRUE(inventory->MapHost("t", 2, "h2").ok());
+    ASSERT_TRUE(inventory->MapHost("t", 3, "h1").ok());
+    ASSERT_TRUE(inventory->CloseLun("t", 3).ok());
+    const std::string t = "#1700000000#1048576#";
+    const std::vector<std::vector<std::string>> pages = {
+        {"t#-#1" + t + "open#-"},
+        {"t#h1#2" + t + "open#fake:t/h1", "t#h2#2" + t + "open#fake:t/h2"},
+        {"t#h1#3" + t + "closed#-"},
+    };
+    LunKey from;
+    for (const auto& expected : pages) {
+        std::vector<std::string> lines;
+        LunKey next;
+        ASSERT_TRUE(inventory->ListLunDetails({}, from, 1, lines, next).ok());
+        EXPECT_EQ(lines, expected);
+        from = next;
+    }
+    EXPECT_EQ(from.target, "") << "the last page names no next LUN";
 }
 
 TEST_F(InventoryTest, EverythingSurvivesAReopen) {

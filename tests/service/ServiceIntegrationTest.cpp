@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <functional>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -478,6 +480,110 @@ TEST_F(ServiceIntegration, ListingAHundredThousandLuns) {
     EXPECT_EQ(luns.size(), 10000u);
     std::printf("through the client: 100000 LUNs listed and parsed in %.0f ms; one target of 10000 in %.0f ms\n",
                 millis, filteredMillis);
+}
+
+TEST_F(ServiceIntegration, TargetFiltersFindTargetsWhateverTheCase) {
+    auto client = Client("case");
+    ASSERT_OK(client->AddTarget(Target("Data01")));
+    CreateLunRequest lun = NewLun("data01");
+    std::string name;
+    int32_t id = 0;
+    ASSERT_OK(client->CreateLun(lun, name, id));
+    Luns luns;
+    ASSERT_OK(client->ListLunsByTarget("Data01", luns));
+    EXPECT_EQ(Records(luns), std::vector<std::string>{"data01 - 1"});
+    ASSERT_OK(client->ListLuns(luns, "DATA01", ""));
+    EXPECT_EQ(Records(luns), std::vector<std::string>{"data01 - 1"});
+    ASSERT_OK(client->MapHost(Map("data01", 1, "Host01")));
+    ASSERT_OK(client->ListLunsByHost("host01", luns));
+    EXPECT_TRUE(luns.empty()) << "host names keep their exact match";
+}
+
+// The largest inventory the listing limits admit (docs/SERVICE.md): one
+// target of 16,383 LUNs, each mapped to 16 hosts, with host names so long
+// that the full listing takes its byte limit but for less than one more
+// line. Every listing call answers it whole; the next mapping is refused.
+TEST_F(ServiceIntegration, TheLargestInventoryListsThroughEveryCall) {
+    constexpr int kLuns = 16383;
+    constexpr int kHosts = 16;
+    constexpr int64_t kLines = int64_t{kLuns} * kHosts;
+    constexpr int64_t kByteLimit = (64 << 20) - (64 << 10);  // the answer frame less its reserve
+    const std::string target = "iqn.2026-12.com.example:largest";
+    int64_t idDigits = 0;
+    for (int id = 1; id <= kLuns; ++id) idDigits += static_cast<int64_t>(std::to_string(id).size());
+    // Each line is "<e>target#host#id#epoch</e>"; epochs of 10 digits, or 9
+    // for the first `shortEpochs` LUNs (16 lines each) to come within 16 bytes.
+    auto bytes = [&](int64_t hostBytes, int64_t shortEpochs) {
+        return kLines * (7 + static_cast<int64_t>(target.size()) + 3 + hostBytes + 10) + kHosts * idDigits -
+               kHosts * shortEpochs;
+    };
+    int64_t hostBytes = 28;
+    while (bytes(hostBytes, 0) < kByteLimit - 100) ++hostBytes;
+    const int64_t shortEpochs = std::max<int64_t>(0, (bytes(hostBytes, 0) - kByteLimit + 15) / 16);
+    const int64_t listingBytes = bytes(hostBytes, shortEpochs);
+    ASSERT_LE(hostBytes, 223);
+    ASSERT_LE(listingBytes, kByteLimit);
+    std::string hosts;
+    std::vector<std::string> hostNames;
+    for (int h = 0; h < kHosts; ++h) {
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "iqn.1993-08.org.example:h%02d.", h);
+        hostNames.push_back(prefix + std::string(static_cast<size_t>(hostBytes) - std::strlen(prefix), 'x'));
+        hosts += std::string(h ? "," : "") + "('" + hostNames.back() + "')";
+    }
+
+    { Client("largest"); }  // creates the inventory
+    Stop("largest", SIGTERM);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((StateFolder("largest") + "/inventory.db").c_str(), &db), SQLITE_OK);
+    const std::string sql = "BEGIN; INSERT INTO targets VALUES ('" + target + "', '', 1700000000);"
+        " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 16383)"
+        "  INSERT INTO luns SELECT '" + target + "', i, '" + target + ":lun' || i, 1048576, 0, '', 1,"
+        "  CASE WHEN i <= " + std::to_string(shortEpochs) + " THEN 999999999 ELSE 1700000000 END FROM n;"
+        " WITH h(name) AS (VALUES " + hosts + ")"
+        "  INSERT INTO mappings SELECT luns.target, luns.id, h.name, 1 FROM luns, h;"
+        " COMMIT;";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    auto client = Client("largest");
+    const auto start = std::chrono::steady_clock::now();
+    Luns luns;
+    ASSERT_OK(client->ListLuns(luns, "", ""));
+    EXPECT_EQ(luns.size(), static_cast<size_t>(kLines));
+    ASSERT_OK(client->ListLunsByTarget(target, luns));
+    EXPECT_EQ(luns.size(), static_cast<size_t>(kLines));
+    EXPECT_EQ(luns.back().lun, "16383");
+    EXPECT_EQ(luns.back().host, hostNames.back());
+    ASSERT_OK(client->ListLunsByHost(hostNames[3], luns));
+    EXPECT_EQ(luns.size(), static_cast<size_t>(kLuns));
+    EXPECT_EQ(TargetNames(*client), std::vector<std::string>{target});
+    std::vector<std::string> targetDetails;
+    ASSERT_OK(client->ListTargets("ltd", targetDetails));
+    EXPECT_EQ(targetDetails, std::vector<std::string>{target + "#16383#16383#262128#1700000000"});
+    // The detailed word, page by page.
+    size_t detailLines = 0;
+    int pages = 0;
+    for (std::string from;; ++pages) {
+        std::vector<std::string> lines;
+        ASSERT_OK(client->ListLuns("lld", "-h largest" + (from.empty() ? "" : " -from " + from), lines));
+        from.clear();
+        if (!lines.empty() && lines.back().rfind("next=", 0) == 0) {
+            from = lines.back().substr(5);
+            lines.pop_back();
+        }
+        detailLines += lines.size();
+        if (from.empty()) break;
+    }
+    EXPECT_EQ(detailLines, static_cast<size_t>(kLines));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    const CYbError refused = client->MapHost(Map(target, 1, std::string(200, 'z')));
+    ExpectRefused(refused, 28);
+    EXPECT_NE(refused.Message().find("above its limit of " + std::to_string(kByteLimit)), std::string::npos)
+        << refused.ToString();
+    std::printf("largest inventory (%lld lines, %lld bytes of lines): every listing in %.1f s, %d detail pages\n",
+                static_cast<long long>(kLines), static_cast<long long>(listingBytes), seconds, pages + 1);
 }
 
 }  // namespace

@@ -61,10 +61,15 @@ TEST_F(CliInventory, TargetAddListAndRemove) {
     EXPECT_EQ(json.at("ok"), "true");
     EXPECT_EQ(json.at("result.target"), "\"tgt02\"");
 
-    EXPECT_EQ(Ctl({"targets"}).out, "tgt01\ntgt02\n");
+    EXPECT_TRUE(std::regex_match(Ctl({"targets"}).out,
+                                 std::regex("TARGET  LUNS  OPEN  MAPPINGS  CREATED \\(UTC\\)\n"
+                                            "tgt01   0     0     0         " + kTime + "\n"
+                                            "tgt02   0     0     0         " + kTime + "\n")))
+        << Ctl({"targets"}).out;
     const auto listed = Json(Ctl({"targets", "--json"}));
-    EXPECT_EQ(listed.at("result.targets.0"), "\"tgt01\"");
-    EXPECT_EQ(listed.at("result.targets.1"), "\"tgt02\"");
+    EXPECT_EQ(listed.at("command"), "\"target ls\"");
+    EXPECT_EQ(listed.at("result.targets.0.name"), "\"tgt01\"");
+    EXPECT_EQ(listed.at("result.targets.1.name"), "\"tgt02\"");
 
     EXPECT_EQ(Ctl({"target", "rm", "TGT01"}).out, "removed target tgt01\n");
     EXPECT_EQ(Json(Ctl({"target", "rm", "tgt02", "--json"})).at("result.target"), "\"tgt02\"");
@@ -197,9 +202,37 @@ TEST_F(CliInventory, ListingAsJson) {
     EXPECT_EQ(doc.at("result.luns.0.host"), "\"host01\"");
     EXPECT_TRUE(std::regex_match(doc.at("result.luns.0.created"), std::regex(R"(\d+)")));
     EXPECT_TRUE(std::regex_match(doc.at("result.luns.0.created_utc"), std::regex(R"("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")")));
+    EXPECT_EQ(doc.at("result.luns.0.size_bytes"), "1048576");
+    EXPECT_EQ(doc.at("result.luns.0.state"), "\"open\"");
+    EXPECT_EQ(doc.at("result.luns.0.export"), "null");  // the inventory backend exports nothing
     EXPECT_EQ(doc.at("result.luns.1.lun"), "2");
     EXPECT_EQ(doc.at("result.luns.1.host"), "null");
+    EXPECT_EQ(doc.at("result.luns.1.size_bytes"), "2097152");
     EXPECT_EQ(doc.count("result.luns.2.lun"), 0u);
+}
+
+TEST_F(CliInventory, LongListingShowsSizeStateAndExport) {
+    Populate();
+    Must({"lun", "close", "tgt01", "2"});
+    const ProcessResult r = Ctl({"ls", "-l"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::regex table("TARGET  LUN  HOST    STATE   SIZE   BYTES    EXPORT  CREATED \\(UTC\\)\n"
+                           "tgt01   1    host01  open    1 MiB  1048576  -       " + kTime + "\n"
+                           "tgt01   2    -       closed  2 MiB  2097152  -       " + kTime + "\n");
+    EXPECT_TRUE(std::regex_match(r.out, table)) << r.out;
+    EXPECT_EQ(Ctl({"ls", "--long", "--target", "TGT01", "--host", "host01"}).out.find("tgt01   2"), std::string::npos);
+}
+
+TEST_F(CliInventory, TargetListingCountsLunsAndMappings) {
+    Populate();
+    Must({"target", "add", "tgt02"});
+    Must({"lun", "close", "tgt01", "2"});
+    const auto doc = Json(Ctl({"--json", "target", "ls"}));
+    EXPECT_EQ(doc.at("result.targets.0.name"), "\"tgt01\"");
+    EXPECT_EQ(doc.at("result.targets.0.luns"), "2");
+    EXPECT_EQ(doc.at("result.targets.0.open_luns"), "1");
+    EXPECT_EQ(doc.at("result.targets.0.mappings"), "1");
+    EXPECT_EQ(doc.at("result.targets.1.luns"), "0");
 }
 
 struct FilterCase {
@@ -265,6 +298,8 @@ TEST_F(CliInventory, FilteredListingAsATable) {
 TEST_F(CliInventory, ListingRefusals) {
     Populate();
     ExpectRefused({"ls", "--target", "nosuch"}, 3, "not_found");
+    ExpectRefused({"ls", "-l", "--target", "nosuch"}, 3, "not_found");
+    EXPECT_NE(Ctl({"ls", "--target", "NoSuch"}).err.find("no such target 'nosuch'"), std::string::npos);
     ExpectRefused({"ls", "--target", ""}, 5, "invalid_argument");
     ExpectRefused({"ls", "--host", ""}, 5, "invalid_argument");
     ExpectRefused({"ls", "--target", "tgt01", "--host", ""}, 5, "invalid_argument");

@@ -63,6 +63,39 @@ TEST(LunTable, UnmappedHostShowsAsDash) {
     EXPECT_EQ(table.rows[0], (std::vector<std::string>{"tgt01", "3", "-", "1970-01-01 00:00:01"}));
 }
 
+TEST(HumanSize, BinaryUnitsWithOneDecimalWhenNotWhole) {
+    const std::pair<uint64_t, const char*> cases[] = {
+        {0, "0 B"},          {512, "512 B"},          {1024, "1 KiB"},
+        {1536, "1.5 KiB"},   {64ull << 20, "64 MiB"}, {(1ull << 30) + 1, "1 GiB"},
+        {(1ull << 30) - 40000, "1 GiB"},  // rounds up into the next unit, never "1024 MiB"
+        {~0ull, "16 EiB"},
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(HumanSize(bytes), text) << bytes;
+}
+
+TEST(ParseDetails, LinesOfTheDetailedWords) {
+    LunDetail lun;
+    ASSERT_TRUE(ParseLunDetail("tgt01#h1#3#1700000000#1048576#open#iqn.x:tgt01.h1", lun));
+    EXPECT_EQ(Dump(LunDetailArray({lun})),
+              R"([{"target":"tgt01","lun":3,"host":"h1","created":1700000000,"created_utc":"2023-11-14T22:13:20Z",)"
+              R"("size_bytes":1048576,"state":"open","export":{"initiator":"h1","target_iqn":"iqn.x:tgt01.h1"}}])");
+    ASSERT_TRUE(ParseLunDetail("tgt01#-#4#0#512#closed#-#a-later-field", lun));
+    EXPECT_EQ(Dump(LunDetailArray({lun})),
+              R"([{"target":"tgt01","lun":4,"host":null,"created":null,"created_utc":null,)"
+              R"("size_bytes":512,"state":"closed","export":null}])");
+    for (const char* bad : {"tgt01#h1#3#1700000000#1048576#open", "tgt01#h1#3#1700000000#1048576#ajar#-",
+                            "tgt01#h1#3#1700000000#-1#open#-", "tgt01#h1#3#17x#1#open#-", ""})
+        EXPECT_FALSE(ParseLunDetail(bad, lun)) << bad;
+
+    TargetDetail target;
+    ASSERT_TRUE(ParseTargetDetail("tgt01#2#1#3#1700000000", target));
+    EXPECT_EQ(Dump(TargetArray({target})),
+              R"([{"name":"tgt01","luns":2,"open_luns":1,"mappings":3,"created":1700000000,)"
+              R"("created_utc":"2023-11-14T22:13:20Z"}])");
+    for (const char* bad : {"tgt01#2#1#3", "tgt01#2#1#x#1700000000", "tgt01"})
+        EXPECT_FALSE(ParseTargetDetail(bad, target)) << bad;
+}
+
 CYbError NotFound() {
     CYbError error = FXErrorUtil::ErrorWin32(FXCodeLocation("ZoScsiSrvClient", "DeleteTarget", 10), 774,
                                              "Failed to delete target %s, errNum=%d, errString=%s", "t", 2, "gone");

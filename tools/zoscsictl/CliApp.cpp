@@ -246,6 +246,9 @@ void CliApp::Bind(Bound& bound, Param param) {
     case Param::HostFilter:
         option = sub.add_option("--host", a.hostFilter, "Only LUNs mapped to this host")->type_name("H");
         break;
+    case Param::Long:
+        option = sub.add_flag("-l,--long", a.longListing, "Also show each LUN's size, state (open or closed) and export");
+        break;
     }
     bound.options.emplace_back(param, option);
 }

@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "FXErrorUtil.h"
+#include "ListingCommands.h"
 #include "Output.h"
 
 #include <algorithm>
@@ -19,14 +20,6 @@ using LunInfo = ZoScsiSrvClient::LunInfo;
 #define ZOCTL_HERE(command) FXCodeLocation("zoscsictl", "zoscsictl " command, __LINE__)
 
 Req DefaultHeader() { return Req(1, ZoScsiServer::ISCSI, 0); }
-
-// Target names are case-insensitive: the library sends them lower-cased and
-// the service stores them so; confirmations and filters use that form.
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 Json Fields(std::initializer_list<std::pair<const char*, Json>> fields) {
     Json object = Json::object();
@@ -122,17 +115,6 @@ Outcome RunTargetRm(ZoScsiSrvClient& client, const Args& a) {
     request.targetName = a.target;
     const std::string name = Lower(a.target);
     return Done(client.DeleteTarget(request), "removed target " + name, Fields({{"target", name}}));
-}
-
-Outcome RunTargets(ZoScsiSrvClient& client, const Args&) {
-    std::vector<std::string> targets;
-    const CYbError error = client.ListTargets("lt", targets);
-    if (error.IsError()) return Outcome::Failed(error);
-    Outcome outcome;
-    outcome.lines = targets;
-    if (targets.empty()) outcome.lines.push_back("no targets");
-    outcome.result["targets"] = targets;
-    return outcome;
 }
 
 // The option text of a new LUN: "-s SIZE" first, then the caller's own.
@@ -247,55 +229,13 @@ Outcome RunRemap(ZoScsiSrvClient& client, const Args& a) {
                 Fields({{"target", Lower(a.target)}, {"lun", a.lun}, {"from", a.from}, {"to", a.to}}));
 }
 
-// One filter: the single-filter listings (which refuse an empty id); both:
-// the filtered listing, where an empty value would silently mean "all".
-CYbError ListFiltered(ZoScsiSrvClient& client, const std::string& target, bool byTarget, const std::string& host,
-                      bool byHost, std::vector<LunInfo>& luns) {
-    if (byTarget && byHost) {
-        if (target.empty() || host.empty())
-            return FXErrorUtil::ErrorErrNo(ZOCTL_HERE("ls"), EINVAL, "Empty %s filter",
-                                           target.empty() ? "target" : "host");
-        return client.ListLuns(luns, target, host);
-    }
-    if (byTarget) return client.ListLunsByTarget(target, luns);
-    if (byHost) return client.ListLunsByHost(host, luns);
-    return client.ListLuns(luns, "", "");
-}
-
-// The service filters by exact name, so a misspelt target lists as empty;
-// an empty listing for a target that is not there is reported as such.
-CYbError CheckTargetExists(ZoScsiSrvClient& client, const std::string& target) {
-    std::vector<std::string> targets;
-    const CYbError error = client.ListTargets("lt", targets);
-    if (error.IsError() || std::find(targets.begin(), targets.end(), target) != targets.end()) return error;
-    return FXErrorUtil::ErrorErrNo(ZOCTL_HERE("ls"), ENOENT, "Target %s does not exist", target.c_str());
-}
-
-Outcome RunLs(ZoScsiSrvClient& client, const Args& a) {
-    const bool byTarget = a.Given(Param::TargetFilter);
-    const bool byHost = a.Given(Param::HostFilter);
-    const std::string target = Lower(a.targetFilter);
-    std::vector<LunInfo> luns;
-    const CYbError error = ListFiltered(client, target, byTarget, a.hostFilter, byHost, luns);
-    if (error.IsError()) return Outcome::Failed(error);
-    if (luns.empty() && byTarget) {
-        const CYbError missing = CheckTargetExists(client, target);
-        if (missing.IsError()) return Outcome::Failed(missing);
-    }
-
-    Outcome outcome;
-    if (luns.empty()) {
-        outcome.lines.push_back("no LUNs");
-    } else {
-        outcome.table = LunTable(luns);
-    }
-    outcome.result["filter"] = Fields({{"target", byTarget ? Json(target) : Json()},
-                                       {"host", byHost ? Json(a.hostFilter) : Json()}});
-    outcome.result["luns"] = LunArray(luns);
-    return outcome;
-}
-
 }  // namespace
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 bool Args::Given(Param p) const { return std::find(given.begin(), given.end(), p) != given.end(); }
 
@@ -315,8 +255,8 @@ const std::vector<CommandRow>& CommandTable() {
          "  zoscsictl target add tgt01 --params 'description=scratch'",
          RunTargetAdd},
         {"target rm", "Remove a target", {P::Target}, "  zoscsictl target rm tgt01", RunTargetRm},
-        {"target ls", "List the targets, one per line", {}, "  zoscsictl target ls\n  zoscsictl targets --json",
-         RunTargets, {"targets"}},
+        {"target ls", "List the targets with their counts of LUNs and mappings", {},
+         "  zoscsictl target ls\n  zoscsictl targets --json", RunTargets, {"targets"}},
         {"lun create", "Create a LUN in a target; the service picks its id", {P::Target, P::Size, P::Setting, P::Options},
          "  zoscsictl lun create tgt01 --size 64M\n  zoscsictl lun create tgt01 --size 10G --setting 1",
          RunLunCreate},
@@ -333,8 +273,9 @@ const std::vector<CommandRow>& CommandTable() {
          "  zoscsictl remap tgt01 1 host01 host02\n"
          "  (when the new host is refused, the mapping to FROM is put back)",
          RunRemap},
-        {"ls", "List LUNs with their hosts, optionally filtered", {P::TargetFilter, P::HostFilter},
-         "  zoscsictl ls\n  zoscsictl ls --target tgt01\n  zoscsictl ls --host host01 --json\n"
+        {"ls", "List LUNs with their hosts, optionally filtered; -l adds size, state and export",
+         {P::TargetFilter, P::HostFilter, P::Long},
+         "  zoscsictl ls\n  zoscsictl ls -l --target tgt01\n  zoscsictl ls --host host01 --json\n"
          "  zoscsictl ls --target tgt01 --host host01",
          RunLs},
     };

@@ -31,6 +31,7 @@ enum class Param {
     Validate,      // --validate
     TargetFilter,  // --target T
     HostFilter,    // --host H
+    Long,          // -l, --long
 };
 
 // The values of one command line. `given` says which options were present.
@@ -41,6 +42,8 @@ struct Args {
     int32_t lun = 0;
     uint32_t setting = 0;
     bool validate = false;
+    bool longListing = false;
+    bool json = false;  // the global --json: listings then carry every detail
     std::vector<Param> given;
 
     bool Given(Param p) const;
@@ -56,5 +59,9 @@ struct CommandRow {
 };
 
 const std::vector<CommandRow>& CommandTable();
+
+// Target names are case-insensitive: the library sends them lower-cased and
+// the service stores them so; confirmations and filters show that form.
+std::string Lower(std::string text);
 
 }  // namespace zoctl

@@ -1,10 +1,12 @@
 #include "Output.h"
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <iterator>
 
 namespace zoctl {
 
@@ -112,6 +114,68 @@ Json LunArray(const std::vector<ZoScsiSrvClient::LunInfo>& luns) {
                          {"created", lun.creationTime == 0 ? Json() : Json(lun.creationTime)},
                          {"created_utc", IsoUtc(lun.creationTime)}});
     }
+    return array;
+}
+
+std::string HumanSize(uint64_t bytes) {
+    static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    long double value = static_cast<long double>(bytes);
+    size_t unit = 0;
+    // The unit in which the value, rounded to a tenth, stays below 1024.
+    while (unit + 1 < std::size(kUnits) && std::round(value * 10) / 10 >= 1024) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0Lf" : "%.1Lf", value);
+    std::string shown(text);
+    if (shown.size() > 2 && shown.compare(shown.size() - 2, 2, ".0") == 0) shown.resize(shown.size() - 2);
+    return shown + " " + kUnits[unit];
+}
+
+Table LunDetailTable(const std::vector<LunDetail>& luns) {
+    Table table{{"TARGET", "LUN", "HOST", "STATE", "SIZE", "BYTES", "EXPORT", "CREATED (UTC)"}, {}};
+    for (const auto& lun : luns)
+        table.rows.push_back({lun.target, lun.lun, lun.host.empty() ? "-" : lun.host, lun.open ? "open" : "closed",
+                              HumanSize(lun.sizeBytes), std::to_string(lun.sizeBytes),
+                              lun.exportedAt.empty() ? "-" : lun.exportedAt, FormatUtc(lun.created)});
+    return table;
+}
+
+Json LunDetailArray(const std::vector<LunDetail>& luns) {
+    Json array = Json::array();
+    for (const auto& lun : luns) {
+        Json exported;
+        if (!lun.exportedAt.empty()) exported = {{"initiator", lun.host}, {"target_iqn", lun.exportedAt}};
+        array.push_back({{"target", lun.target},
+                         {"lun", LunValue(lun.lun)},
+                         {"host", lun.host.empty() ? Json() : Json(lun.host)},
+                         {"created", lun.created == 0 ? Json() : Json(lun.created)},
+                         {"created_utc", IsoUtc(lun.created)},
+                         {"size_bytes", lun.sizeBytes},
+                         {"state", lun.open ? "open" : "closed"},
+                         {"export", std::move(exported)}});
+    }
+    return array;
+}
+
+Table TargetTable(const std::vector<TargetDetail>& targets) {
+    Table table{{"TARGET", "LUNS", "OPEN", "MAPPINGS", "CREATED (UTC)"}, {}};
+    for (const auto& t : targets)
+        table.rows.push_back({t.name, std::to_string(t.luns), std::to_string(t.openLuns), std::to_string(t.mappings),
+                              FormatUtc(t.created)});
+    return table;
+}
+
+Json TargetArray(const std::vector<TargetDetail>& targets) {
+    Json array = Json::array();
+    for (const auto& t : targets)
+        array.push_back({{"name", t.name},
+                         {"luns", t.luns},
+                         {"open_luns", t.openLuns},
+                         {"mappings", t.mappings},
+                         {"created", t.created == 0 ? Json() : Json(t.created)},
+                         {"created_utc", IsoUtc(t.created)}});
     return array;
 }
 

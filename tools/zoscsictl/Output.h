@@ -2,6 +2,7 @@
 // document for scripts, the error's one-line rendering on standard error.
 #pragma once
 
+#include "DetailedListing.h"
 #include "Outcome.h"
 #include "ZoScsiSrvClient.h"
 
@@ -25,6 +26,19 @@ Json IsoUtc(int64_t epochSeconds);
 // {"target","lun","host","created","created_utc"}.
 Table LunTable(const std::vector<ZoScsiSrvClient::LunInfo>& luns);
 Json LunArray(const std::vector<ZoScsiSrvClient::LunInfo>& luns);
+
+// A size in binary units, one decimal when it is not whole: "512 B",
+// "64 MiB", "1.5 GiB".
+std::string HumanSize(uint64_t bytes);
+
+// The detailed listing as the table TARGET LUN HOST STATE SIZE BYTES EXPORT
+// CREATED, and as a JSON array of the same (docs/CLI.md).
+Table LunDetailTable(const std::vector<LunDetail>& luns);
+Json LunDetailArray(const std::vector<LunDetail>& luns);
+
+// Targets with their counts: TARGET LUNS OPEN MAPPINGS CREATED.
+Table TargetTable(const std::vector<TargetDetail>& targets);
+Json TargetArray(const std::vector<TargetDetail>& targets);
 
 // The "error" member of a failed --json document.
 Json ErrorObject(const CYbError& error, ExitCode exit);

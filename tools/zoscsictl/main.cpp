@@ -29,6 +29,7 @@ bool MentionsJson(const std::vector<std::string>& args) {
 
 zoctl::Outcome Run(const zoctl::CommandRow& row, zoctl::CliApp& cli, zoctl::ProgressLine& progress) {
     zoctl::Args& args = cli.args();
+    args.json = cli.globals().json;
     const CYbError named = zoctl::ResolveClientName(cli.globals().client, args.client);
     if (named.IsError()) return zoctl::Outcome::Failed(named);
     ZoScsiSrvClient client;

@@ -16,6 +16,10 @@ constexpr int kProtocolVersion = 1;
 // string round-trips.
 void EncodeMessage(const CNMessageBase& message, std::string& out);
 
+// The bytes one element of a string list takes in that XML, markup and
+// escaping included: what a list of such items adds to a message.
+size_t EncodedListItemBytes(const std::string& item);
+
 // Decodes one message. On failure returns null and says why in `error`
 // (malformed XML, a DOCTYPE, a wrong version, unknown element, bad number,
 // too deep, too many fields). Never throws for bad input.

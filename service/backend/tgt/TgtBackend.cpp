@@ -114,6 +114,10 @@ public:
         return Change(WithHosts(m_mirror, lun, hostsAfter));
     }
 
+    std::string ExportOf(const LunRecord& lun, const std::string& host) const override {
+        return lun.open && !host.empty() ? TargetIqn(m_names, lun.target, host) : std::string();
+    }
+
     void Stop() override {
         std::string what = "tgt backend stopped; exports stay in tgtd";
         if (m_config.stopOnExit) {
