@@ -75,6 +75,8 @@ run ls --target "$tgt" --host "$host1"
 refused map "$tgt" 1 "$host1"
 refused lun rm "$tgt" 1
 run lun close "$tgt" 3
+run ls -l
+run targets
 run lun open "$tgt" 3
 run --json ls --target "$tgt"
 run unmap "$tgt" 1 "$host1"

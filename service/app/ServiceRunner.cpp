@@ -59,7 +59,7 @@ int Fail(int status, const std::string& text) {
 
 // Requests are small (names, option texts and command arguments of a few
 // KiB), so the bounds on what one connection can make the service decode sit
-// far above any real request but far below the 16 MiB an answer may take.
+// far above any real request but far below the 64 MiB an answer may take.
 zo::DecodeLimits RequestLimits() {
     zo::DecodeLimits limits;
     limits.maxFrameBytes = 1u << 20;

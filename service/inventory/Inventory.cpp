@@ -79,6 +79,11 @@ ListingSize MappingLines(const LunRecord& lun, const std::string& host, bool onl
     return change;
 }
 
+// A host filter must be a name that could have been mapped.
+ServiceStatus CheckFilter(const LunFilter& filter) {
+    return filter.host.empty() ? ServiceStatus::Ok() : CheckHostName(filter.host);
+}
+
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + Quote(name);
@@ -329,10 +334,8 @@ ServiceStatus Inventory::UnmapHost(const std::string& target, int64_t id, const 
 }
 
 ServiceStatus Inventory::ListLuns(const LunFilter& filter, std::vector<std::string>& lines) {
-    if (!filter.host.empty()) {
-        const ServiceStatus valid = CheckHostName(filter.host);
-        if (!valid.ok()) return valid;
-    }
+    const ServiceStatus valid = CheckFilter(filter);
+    if (!valid.ok()) return valid;
     return ReadOnly("list LUNs", [&](InventoryQueries& queries) {
         queries.LunLines(filter, lines);
         return ServiceStatus::Ok();
@@ -349,6 +352,8 @@ ServiceStatus Inventory::ListTargets(std::vector<std::string>& names) {
 ServiceStatus Inventory::ListLunDetails(const LunFilter& filter, const LunKey& from, size_t pageBytes,
                                         std::vector<std::string>& lines, LunKey& next) {
     next = LunKey();
+    const ServiceStatus valid = CheckFilter(filter);
+    if (!valid.ok()) return valid;
     const bool exported = m_started;  // a backend that has not started exports nothing
     return ReadOnly("list LUNs in detail", [&](InventoryQueries& queries) {
         size_t bytes = 0;

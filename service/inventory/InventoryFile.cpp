@@ -79,7 +79,9 @@ void WriteMarker(const InventoryPaths& paths) {
 void Configure(SqliteDb& db) {
     if (db.QueryText("PRAGMA journal_mode=WAL") != "wal")
         throw InventoryOpenError(db.path() + ": cannot switch to write-ahead logging");
-    db.Exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+    // temp_store: the writer keeps the full listing's size in a temporary
+    // table (InventoryQueries), which must not depend on a writable /tmp.
+    db.Exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA temp_store=MEMORY;");
 }
 
 void CreateSchema(SqliteDb& db) {
