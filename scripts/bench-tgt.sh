@@ -235,7 +235,7 @@ declare -A RES
 # For N LUNs: every candidate by hand beside ours, REPS pairs per measure.
 compare() {  # N kinds...
   local n=$1; shift
-  local kinds=("$@") cand kind rep o h ours_url hand_url
+  local kinds=("$@") cand kind rep o h ours_url hand_url ran=0
   ours_url="iscsi://127.0.0.1:$ours_portal/$ours_target/1"
   hand_url="iscsi://127.0.0.1:$hand_portal/$hand_target/1"
   declare -A ours_s hand_s pair_s best_c best_m
@@ -245,6 +245,7 @@ compare() {  # N kinds...
       echo "  by hand $cand at $n LUNs: skipped, $hand_why"
       continue
     fi
+    ran=1
     echo "  by hand $cand: $n LUNs made in ${hand_create_s}s; ours started and exported them in ${ours_start_s}s"
     for kind in "${kinds[@]}"; do
       local os="" hs="" ps=""
@@ -263,6 +264,12 @@ compare() {  # N kinds...
     done
     stop_hand
   done
+  if [ "$ran" -eq 0 ]; then  # no candidate could run here: ours alone
+    for kind in "${kinds[@]}"; do
+      for rep in $(seq 1 "$reps"); do ours_s[$kind]="${ours_s[$kind]:-} $(measure "$kind" "$ours_url")"; done
+      echo "    $kind: ours${ours_s[$kind]}"
+    done
+  fi
   for kind in "${kinds[@]}"; do
     RES[$kind,$n]="${ours_s[$kind]:-}|${best_c[$kind]:-none}|${hand_s[$kind]:-}|${pair_s[$kind]:-}"
   done
