@@ -31,7 +31,8 @@ public:
     // space: the launch error number, also written into the details, and a
     // message that holds the program's own refusal, the pid of a live
     // instance that could not be used, and the path of the instance's log;
-    // docs/LAUNCHER.md lists the numbers).
+    // docs/LAUNCHER.md lists the numbers). With ZO_LAUNCH_NO_START set (and
+    // not "0") in the environment it starts nothing, as FindTask.
     CYbError SubmitTask(CNSession::LaunchOnDemandServiceReq& request,
                         CNSession::LaunchOnDemandServiceDetails& details);
 

@@ -11,6 +11,7 @@
 #include "SessionHandshake.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace W = CNSession::Wire;
 
@@ -123,7 +124,12 @@ ZOOnDemandSvcClient::~ZOOnDemandSvcClient() = default;
 
 CYbError ZOOnDemandSvcClient::SubmitTask(CNSession::LaunchOnDemandServiceReq& request,
                                          CNSession::LaunchOnDemandServiceDetails& details) {
-    return Launch(kSubmitFunction, request, details, zo::InstanceMode::StartOrReuse);
+    // A process that must not start a service (a status query) says so for
+    // every launch it makes, also those a library makes for it.
+    const char* noStart = std::getenv("ZO_LAUNCH_NO_START");
+    const bool findOnly = noStart && *noStart && std::string(noStart) != "0";
+    return Launch(kSubmitFunction, request, details,
+                  findOnly ? zo::InstanceMode::FindOnly : zo::InstanceMode::StartOrReuse);
 }
 
 CYbError ZOOnDemandSvcClient::FindTask(CNSession::LaunchOnDemandServiceReq& request,

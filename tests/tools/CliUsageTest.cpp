@@ -29,6 +29,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, CliHelp,
     ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"start"},
                       std::vector<std::string>{"reload"}, std::vector<std::string>{"status"},
+                      std::vector<std::string>{"restart"},
                       std::vector<std::string>{"target", "add"}, std::vector<std::string>{"target", "rm"},
                       std::vector<std::string>{"targets"}, std::vector<std::string>{"target", "ls"},
                       std::vector<std::string>{"lun", "create"},
@@ -89,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(CliUsage, GlobalOptionsAfterTheCommand) {
-    const ProcessResult r = CtlRaw({"status", "--client", "late", "--json"});
+    const ProcessResult r = CtlRaw({"start", "--client", "late", "--json"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Json(r).at("result.client"), "\"late\"");
 }

@@ -15,6 +15,8 @@ using namespace zoctl;
 
 #define HERE FXCodeLocation("ExitCodesTest", "case", __LINE__)
 
+constexpr int kNone = -1000;  // no service status on the error
+
 struct ClassifyCase {
     const char* what;
     FXErrorSpace space;
@@ -22,6 +24,7 @@ struct ClassifyCase {
     std::string message;
     Stage stage;
     ExitCode expected;
+    int serviceNumber = kNone;  // the typed status the library attaches to a refusal
 };
 
 void PrintTo(const ClassifyCase& c, std::ostream* os) { *os << c.what; }
@@ -30,29 +33,33 @@ class ClassifyError : public ::testing::TestWithParam<ClassifyCase> {};
 
 TEST_P(ClassifyError, MapsToTheExitCode) {
     const auto& c = GetParam();
-    const CYbError error = FXErrorUtil::Make(HERE, c.space, c.code, c.message);
+    CYbError error = FXErrorUtil::Make(HERE, c.space, c.code, c.message);
+    if (c.serviceNumber != kNone) error.SetPeerStatus(c.serviceNumber, "the service's text");
     EXPECT_EQ(zoctl::ClassifyError(error, c.stage), c.expected) << c.what;
 }
 
 constexpr auto H = FXErrorSpace::Host;
 constexpr auto E = FXErrorSpace::ErrNo;
+constexpr auto L = FXErrorSpace::Launch;
 constexpr auto Op = Stage::Operation;
+constexpr auto Connect = Stage::Connect;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ClassifyError,
     ::testing::Values(
-        ClassifyCase{"not found", H, 774, "Failed to delete target t, errNum=2, errString=no such target", Op,
-                     kExitNotFound},
-        ClassifyCase{"already exists as 774", H, 774, "Failed maplun2host lun=1, host=h, target=t, errNum=7, errString=x",
-                     Op, kExitAlreadyExists},
-        ClassifyCase{"already exists as 183", H, 183, "Failed to add target t, errNum=7, errString=exists", Op,
-                     kExitAlreadyExists},
-        ClassifyCase{"invalid argument", H, 774, "Failed to create lun for target t, errNum=22, errString=bad size", Op,
-                     kExitInvalidArgument},
-        ClassifyCase{"busy", H, 774, "Failed to delete target t, errNum=16, errString=has LUNs", Op, kExitBusy},
-        ClassifyCase{"backend failure", H, 774, "Failed to create lun for target t, errNum=5, errString=x", Op,
-                     kExitFailure},
-        ClassifyCase{"listing without number", H, 774, "Failed to get lun list ", Op, kExitFailure},
+        ClassifyCase{"not found", H, 774, "Failed to delete target t, errNum=2, errString=x", Op, kExitNotFound, 2},
+        ClassifyCase{"already exists as 774", H, 774, "Failed maplun2host ...", Op, kExitAlreadyExists, 7},
+        ClassifyCase{"already exists as 183", H, 183, "Failed to add target t, errNum=7, errString=x", Op,
+                     kExitAlreadyExists, 7},
+        ClassifyCase{"invalid argument", H, 774, "Failed to create lun ...", Op, kExitInvalidArgument, 22},
+        ClassifyCase{"busy", H, 774, "Failed to delete target t ...", Op, kExitBusy, 16},
+        ClassifyCase{"backend failure", H, 774, "Failed to create lun ...", Op, kExitFailure, 5},
+        ClassifyCase{"refused reload, fixed text", H, 774, "Failed to reload iSCSI service configuration.", Op,
+                     kExitInvalidArgument, 22},
+        // The number comes from the typed status, never from the text: a
+        // name the caller passed may look like the library's tail.
+        ClassifyCase{"text without a typed status", H, 774, "Failed to unmap lun 1 from host a, errNum=2, errString=",
+                     Op, kExitFailure},
         ClassifyCase{"send time-out", H, 258, "Failed to send ListLuns request. TimedOut", Op, kExitTimeout},
         ClassifyCase{"empty id", E, 22, "Empty target id", Op, kExitInvalidArgument},
         ClassifyCase{"peer gone", E, ECONNRESET, "Connection reset", Op, kExitUnreachable},
@@ -62,15 +69,14 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"malformed answer", E, EPROTO, "malformed message: not XML", Op, kExitFailure},
         ClassifyCase{"other errno", E, EACCES, "Permission denied", Op, kExitFailure},
         ClassifyCase{"malformed response", H, 13, "Malformed AddTargetResp: no status object", Op, kExitFailure},
-        ClassifyCase{"any failure while connecting", H, 774, "launch failed, errNum=2, errString=x", Stage::Connect,
+        ClassifyCase{"a launch the service refused", L, 78, "ZoScsiSrv for client c: it did not start: ...", Connect,
                      kExitUnreachable},
-        ClassifyCase{"client name refused by the launcher", E, EINVAL, "bad client name \"a b\"", Stage::Connect,
-                     kExitInvalidArgument},
-        // A name the caller passed may itself look like the library's tail;
-        // the number that counts is the last one, after every name.
-        ClassifyCase{"name mimicking the tail", H, 774,
-                     "Failed to unmap lun 1 from host a, errNum=7, errString=, target t, errNum=2, errString=none", Op,
-                     kExitNotFound}),
+        ClassifyCase{"a stopped instance", L, 62, "the running instance (pid 9) did not answer", Connect,
+                     kExitUnreachable},
+        ClassifyCase{"an instance that stayed busy", L, EBUSY, "the running instance (pid 9) stayed busy", Connect,
+                     kExitBusy},
+        ClassifyCase{"client name refused by the launcher", E, EINVAL, "bad client name \"a b\"", Connect,
+                     kExitInvalidArgument}),
     [](const auto& info) {
         std::string name;
         for (char ch : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
@@ -80,12 +86,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ClassifyError, SuccessIsZeroAtEveryStage) {
     EXPECT_EQ(zoctl::ClassifyError(CYbError::Success(), Stage::Connect), kExitOk);
     EXPECT_EQ(zoctl::ClassifyError(CYbError::Success(), Stage::Operation), kExitOk);
-}
-
-TEST(ServiceErrorNumber, ReadsTheNumberOrNothing) {
-    EXPECT_EQ(ServiceErrorNumber("Failed to add target t, errNum=-3, errString=x"), -3);
-    EXPECT_EQ(ServiceErrorNumber("Failed to get lun list "), std::nullopt);
-    EXPECT_EQ(ServiceErrorNumber("errNum=2"), std::nullopt);  // not the library's tail
 }
 
 }  // namespace

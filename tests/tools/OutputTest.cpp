@@ -99,6 +99,7 @@ TEST(ParseDetails, LinesOfTheDetailedWords) {
 CYbError NotFound() {
     CYbError error = FXErrorUtil::ErrorWin32(FXCodeLocation("ZoScsiSrvClient", "DeleteTarget", 10), 774,
                                              "Failed to delete target %s, errNum=%d, errString=%s", "t", 2, "gone");
+    error.SetPeerStatus(2, "gone");  // as the library attaches it
     error.Push(FXCodeLocation("zoscsictl", "caller", 20), "pushed");
     return error;
 }
@@ -117,10 +118,25 @@ TEST(Render, FailureAsJsonCarriesCodeNumberMessageAndTrail) {
     EXPECT_EQ(p.err, "zoscsictl: " + error.ToString() + "\n");
     EXPECT_EQ(p.out,
               std::string(R"({"ok":false,"command":"target rm","error":{"kind":"not_found","exit":3,"code":774,"hex":"0x306","space":"host",)") +
-                  R"("service_error":2,"message":"Failed to delete target t, errNum=2, errString=gone","trail":[)" +
+                  R"("service_error":2,"service_text":"gone","message":"Failed to delete target t, errNum=2, errString=gone","trail":[)" +
                   R"({"file":"ZoScsiSrvClient","function":"DeleteTarget","line":10,"text":"Failed to delete target t, errNum=2, errString=gone"},)" +
                   R"({"file":"zoscsictl","function":"caller","line":20,"text":"pushed"}],"text":)" +
                   Dump(Json(error.ToString())) + "}}\n");
+}
+
+// The reload's and the listings' messages are fixed: the service's own
+// reason is shown beside them, once.
+TEST(Render, AFixedMessageIsFollowedByTheServicesReason) {
+    CYbError error = FXErrorUtil::ErrorWin32(FXCodeLocation("ZoScsiSrvClient", "ReloadConfiguration", 10), 774,
+                                             "Failed to reload iSCSI service configuration.");
+    error.SetPeerStatus(22, "[ZoScsiSrv] DefaultLunSize: \"huge\" is not a size");
+    const Printed p = Render(Outcome::Failed(error), "reload", false);
+    EXPECT_EQ(p.exitCode, kExitInvalidArgument);
+    EXPECT_EQ(p.err, "zoscsictl: " + error.ToString() +
+                         "\nzoscsictl: the service answered 22: [ZoScsiSrv] DefaultLunSize: \"huge\" is not a size\n");
+    EXPECT_EQ(Render(Outcome::Failed(NotFound()), "target rm", false).err.find("the service answered"),
+              std::string::npos)
+        << "a message that holds the text already is not repeated";
 }
 
 TEST(Render, ConnectFailureIsUnreachable) {

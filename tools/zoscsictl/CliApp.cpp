@@ -23,7 +23,7 @@ constexpr const char* kMainFooter =
     "  zoscsictl ls --target tgt01\n"
     "\n"
     "Exit codes: 0 ok, 1 other failure, 2 usage error, 3 not found, 4 already exists,\n"
-    "5 invalid argument, 6 time-out, 7 service unreachable, 8 busy (docs/CLI.md).";
+    "5 invalid argument, 6 time-out, 7 service unreachable (status: down), 8 busy (docs/CLI.md).";
 
 // A value that becomes one word of the service's option text.
 const CLI::Validator kOneWord(
@@ -120,6 +120,10 @@ CliApp::CliApp() : m_app(kOverview, "zoscsictl") {
         ->type_name("N")
         ->check(CLI::Range(-2, 2));
     m_app.add_flag("--json", m_globals.json, "Print one JSON document on standard output");
+    m_app.add_option("--timeout", m_globals.timeoutSec,
+                     "Give up after this many seconds, the launch included (default 120; 0: no limit)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0, kMaxTimeoutSec));
     m_globalHelp = GlobalOptionsHelp();
     m_app.set_version_flag("--version", std::string("zoscsictl ") + ZO_VERSION, "Print the program's version and exit");
 
@@ -248,6 +252,9 @@ void CliApp::Bind(Bound& bound, Param param) {
         break;
     case Param::Long:
         option = sub.add_flag("-l,--long", a.longListing, "Also show each LUN's size, state (open or closed) and export");
+        break;
+    case Param::Force:
+        option = sub.add_flag("--force", a.force, "Kill the instance when it does not stop within 2 s");
         break;
     }
     bound.options.emplace_back(param, option);

@@ -12,10 +12,13 @@
 
 namespace zoctl {
 
+constexpr int kMaxTimeoutSec = 86400;
+
 struct GlobalOptions {
     std::string client;  // empty: this node's mangled host name
     int logLevel = -1;
     bool json = false;
+    int timeoutSec = 120;  // the whole command's bound; 0: none
 };
 
 class CliApp {

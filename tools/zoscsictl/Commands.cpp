@@ -101,6 +101,16 @@ Outcome RunStatus(ZoScsiSrvClient& client, const Args& a) {
     return outcome;
 }
 
+Outcome RunRestart(ZoScsiSrvClient& client, const Args& a) {
+    const std::string stopped = a.stoppedPid > 0 ? "stopped pid " + std::to_string(a.stoppedPid) : "none was running";
+    Outcome outcome = Done(CYbError::Success(), "restarted ZoScsiSrv for client " + a.client + " (" + stopped + ")",
+                           Fields({{"client", a.client},
+                                   {"stopped_pid", a.stoppedPid > 0 ? Json(a.stoppedPid) : Json()},
+                                   {"force", a.force}}));
+    AddServiceDetails(client, a, outcome);
+    return outcome;
+}
+
 Outcome RunTargetAdd(ZoScsiSrvClient& client, const Args& a) {
     ZoScsiSrvClientRequest::CreateTargetRequest request;
     request.targetName = a.name;
@@ -239,6 +249,14 @@ std::string Lower(std::string text) {
 
 bool Args::Given(Param p) const { return std::find(given.begin(), given.end(), p) != given.end(); }
 
+Outcome DownOutcome(const std::string& clientName) {
+    return Outcome::Failed(FXErrorUtil::ErrorErrNo(ZOCTL_HERE("status"), ESRCH,
+                                                   "ZoScsiSrv for client %s is down: no instance runs (status starts "
+                                                   "none; any other command starts one)",
+                                                   clientName.c_str()),
+                           Stage::Connect);
+}
+
 const std::vector<CommandRow>& CommandTable() {
     using P = Param;
     static const std::vector<CommandRow> table = {
@@ -248,8 +266,13 @@ const std::vector<CommandRow>& CommandTable() {
          "  zoscsictl reload           (the same as: zoscsictl reload reload)\n"
          "  zoscsictl reload WORD      (another reload word of the service, passed unchanged)",
          RunReload},
-        {"status", "Tell whether the service is up for this client", {P::Validate},
-         "  zoscsictl status\n  zoscsictl status --validate --json", RunStatus},
+        {"status", "Tell whether the service is up for this client; never starts it", {P::Validate},
+         "  zoscsictl status\n  zoscsictl status --validate --json", RunStatus, {}, Reach::RunningOnly},
+        {"restart", "Stop the running instance (it is asked to; with --force, killed) and start a fresh one",
+         {P::Force},
+         "  zoscsictl restart\n"
+         "  zoscsictl restart --force   (for an instance that is stopped or hung; its pid is verified first)",
+         RunRestart, {}, Reach::Restart},
         {"target add", "Create a target", {P::Name, P::Params},
          "  zoscsictl target add iqn.2026-12.com.example:tgt01\n"
          "  zoscsictl target add tgt01 --params 'description=scratch'",

@@ -32,6 +32,14 @@ enum class Param {
     TargetFilter,  // --target T
     HostFilter,    // --host H
     Long,          // -l, --long
+    Force,         // --force
+};
+
+// How a command reaches the service before it runs.
+enum class Reach {
+    Launch,       // the running instance, or one the launcher starts
+    RunningOnly,  // the running instance only; none running is "down"
+    Restart,      // stop the running instance (verified), then launch afresh
 };
 
 // The values of one command line. `given` says which options were present.
@@ -44,6 +52,8 @@ struct Args {
     bool validate = false;
     bool longListing = false;
     bool json = false;  // the global --json: listings then carry every detail
+    bool force = false;
+    long long stoppedPid = 0;  // restart: the instance stopped before the launch, 0 when none ran
     std::vector<Param> given;
 
     bool Given(Param p) const;
@@ -56,6 +66,7 @@ struct CommandRow {
     const char* examples;
     Outcome (*run)(ZoScsiSrvClient& client, const Args& args);
     std::vector<const char*> aliases = {};  // further words that run the same command ("targets")
+    Reach reach = Reach::Launch;
 };
 
 const std::vector<CommandRow>& CommandTable();
@@ -63,5 +74,8 @@ const std::vector<CommandRow>& CommandTable();
 // Target names are case-insensitive: the library sends them lower-cased and
 // the service stores them so; confirmations and filters show that form.
 std::string Lower(std::string text);
+
+// The outcome of `status` when no instance runs for the client.
+Outcome DownOutcome(const std::string& clientName);
 
 }  // namespace zoctl

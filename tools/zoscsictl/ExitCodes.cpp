@@ -1,10 +1,8 @@
 #include "ExitCodes.h"
 
-#include "ZoScsiServer.h"
+#include "ZoScsiSrvClient.h"
 
 #include <cerrno>
-#include <cstdlib>
-#include <regex>
 
 namespace zoctl {
 
@@ -43,26 +41,22 @@ bool IsConnectionErrno(unsigned code) {
 
 }  // namespace
 
-std::optional<int> ServiceErrorNumber(const std::string& message) {
-    // The number precedes the service's own text, and the names the caller
-    // passed precede the number; the last match is the library's.
-    static const std::regex pattern(", errNum=(-?[0-9]+), errString=");
-    std::optional<int> found;
-    for (auto it = std::sregex_iterator(message.begin(), message.end(), pattern);
-         it != std::sregex_iterator(); ++it) {
-        found = static_cast<int>(std::strtol((*it)[1].str().c_str(), nullptr, 10));
-    }
-    return found;
+std::optional<ServiceRefusal> ServiceErrorOf(const CYbError& error) {
+    int32_t number = 0;
+    std::string text;
+    if (!ZoScsiSrvClient::GetServiceError(error, number, text)) return std::nullopt;
+    return ServiceRefusal{number, text};
 }
 
 ExitCode ClassifyError(const CYbError& error, Stage stage) {
     if (!error.IsError()) return kExitOk;
     const unsigned code = error.Code();
     if (stage == Stage::Connect) {
-        // A client name the launcher refuses is a value to correct, not an
-        // unreachable service.
-        const bool refusedValue = error.Space() == FXErrorSpace::ErrNo && code == EINVAL;
-        return refusedValue ? kExitInvalidArgument : kExitUnreachable;
+        // A client name the launcher refuses is a value to correct, and an
+        // instance whose every connection stayed taken is busy, not gone.
+        if (error.Space() == FXErrorSpace::ErrNo && code == EINVAL) return kExitInvalidArgument;
+        if (error.Space() == FXErrorSpace::Launch && code == EBUSY) return kExitBusy;
+        return kExitUnreachable;
     }
     if (error.Space() == FXErrorSpace::ErrNo) {
         if (code == EINVAL) return kExitInvalidArgument;
@@ -75,8 +69,8 @@ ExitCode ClassifyError(const CYbError& error, Stage stage) {
     case kHostTimeout: return kExitTimeout;
     case kHostAlreadyExists: return kExitAlreadyExists;
     case kHostServiceFailure: {
-        const auto number = ServiceErrorNumber(error.Message());
-        return number ? FromServiceNumber(*number) : kExitFailure;
+        const auto refusal = ServiceErrorOf(error);
+        return refusal ? FromServiceNumber(refusal->number) : kExitFailure;
     }
     default: return kExitFailure;
     }

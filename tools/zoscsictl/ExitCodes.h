@@ -15,17 +15,22 @@ enum ExitCode : int {
     kExitNotFound = 3,         // target, LUN or mapping does not exist
     kExitAlreadyExists = 4,    // target, LUN or mapping exists already
     kExitInvalidArgument = 5,  // the service or the library refused a value
-    kExitTimeout = 6,          // a send or receive timed out
-    kExitUnreachable = 7,      // the service could not be launched or reached
-    kExitBusy = 8,             // refused while in use (a mapped LUN, a target with LUNs)
+    kExitTimeout = 6,          // a send or receive timed out, or the whole command ran past --timeout
+    kExitUnreachable = 7,      // the service could not be launched or reached; status: it is down
+    kExitBusy = 8,             // refused while in use (a mapped LUN, a target with LUNs), or every
+                               // connection of the running instance stayed taken
 };
 
 // Where a failure happened: reaching the service, or in an operation on it.
 enum class Stage { Connect, Operation };
 
-// The service's error number carried in a library message ("..., errNum=N,
-// errString=..."), when there is one.
-std::optional<int> ServiceErrorNumber(const std::string& message);
+// The service's error number and text behind a failure, read from the
+// typed error (ZoScsiSrvClient::GetServiceError), when the service refused.
+struct ServiceRefusal {
+    int number = 0;
+    std::string text;
+};
+std::optional<ServiceRefusal> ServiceErrorOf(const CYbError& error);
 
 ExitCode ClassifyError(const CYbError& error, Stage stage);
 

@@ -56,7 +56,14 @@ Json Envelope(bool ok, const std::string& command) {
     return doc;
 }
 
-const char* SpaceName(FXErrorSpace space) { return space == FXErrorSpace::ErrNo ? "errno" : "host"; }
+const char* SpaceName(FXErrorSpace space) {
+    switch (space) {
+    case FXErrorSpace::ErrNo: return "errno";
+    case FXErrorSpace::Launch: return "launch";
+    case FXErrorSpace::Host: break;
+    }
+    return "host";
+}
 
 }  // namespace
 
@@ -185,13 +192,14 @@ Json ErrorObject(const CYbError& error, ExitCode exit) {
         trail.push_back({{"file", frame.file}, {"function", frame.function}, {"line", frame.line}, {"text", frame.text}});
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%X", error.Code());
-    const auto number = ServiceErrorNumber(error.Message());
+    const auto refusal = ServiceErrorOf(error);
     return {{"kind", ExitKind(exit)},
             {"exit", static_cast<int>(exit)},
             {"code", error.Code()},
             {"hex", hex},
             {"space", SpaceName(error.Space())},
-            {"service_error", number ? Json(*number) : Json()},
+            {"service_error", refusal ? Json(refusal->number) : Json()},
+            {"service_text", refusal ? Json(refusal->text) : Json()},
             {"message", error.Message()},
             {"trail", std::move(trail)},
             {"text", error.ToString()}};
@@ -203,6 +211,12 @@ Printed Render(const Outcome& outcome, const std::string& command, bool asJson) 
         const ExitCode exit = ClassifyError(outcome.error, outcome.stage);
         printed.exitCode = exit;
         printed.err = kProgram + outcome.error.ToString() + "\n";
+        // The reload and the listings keep a fixed message: the service's
+        // reason is shown beside it.
+        const auto refusal = ServiceErrorOf(outcome.error);
+        if (refusal && !refusal->text.empty() && outcome.error.Message().find(refusal->text) == std::string::npos)
+            printed.err += kProgram + std::string("the service answered ") + std::to_string(refusal->number) + ": " +
+                           Printable(refusal->text) + "\n";
         if (asJson) {
             Json doc = Envelope(false, command);
             doc["error"] = ErrorObject(outcome.error, exit);
