@@ -161,8 +161,11 @@ public:
                                       ULONG initParam);
     // Attaches the connection to the launched service (Initialize calls it).
     [[nodiscard]] CYbError Connect();
-    // True while the connection is good; with `validateSession` also only when
-    // a session validation request could be sent in time.
+    // True while the connection is good (a service that has gone is noticed
+    // without a request); with `validateSession` also only when a session
+    // validation request could be sent in time. A validation whose answer
+    // does not come in time leaves the connection closed, so that the late
+    // answer cannot pass for a later request's; Initialize connects again.
     bool IsZoScsiServiceUp(bool validateSession);
 
     // Starts the service for the fabric in the request's header.
