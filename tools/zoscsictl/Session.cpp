@@ -63,13 +63,24 @@ void SuggestRecovery(CYbError& error, const std::string& clientName) {
         error.Push(ZOCTL_SESSION_HERE("zoscsictl"), "to restart it with these settings: %s", command.c_str());
 }
 
+namespace {
+
+// Sets `name` to `seconds` unless it holds a shorter limit already (or, when
+// unset, its default is shorter).
+void AtMost(const char* name, int seconds, double unsetDefault) {
+    const char* text = std::getenv(name);
+    char* end = nullptr;
+    const double current = text && *text ? std::strtod(text, &end) : unsetDefault;
+    const bool shorter = current > 0 && current <= seconds && (!text || !*text || *end == '\0');
+    if (!shorter) setenv(name, std::to_string(seconds).c_str(), 1);
+}
+
+}  // namespace
+
 void ApplyTimeout(int seconds) {
     if (seconds <= 0) return;
-    const char* launch = std::getenv("ZO_LAUNCH_TIMEOUT");
-    char* end = nullptr;
-    const double current = launch && *launch ? std::strtod(launch, &end) : kDefaultLaunchSec;
-    if (!(current > 0 && current <= seconds)) setenv("ZO_LAUNCH_TIMEOUT", std::to_string(seconds).c_str(), 1);
-    setenv("ZO_RECEIVE_TIMEOUT", std::to_string(seconds).c_str(), 1);
+    AtMost("ZO_LAUNCH_TIMEOUT", seconds, kDefaultLaunchSec);
+    AtMost("ZO_RECEIVE_TIMEOUT", seconds, -1);  // unset: no limit
 }
 
 }  // namespace zoctl

@@ -30,8 +30,8 @@ CYbError StopInstance(const std::string& clientName, bool force, long long& stop
 void SuggestRecovery(CYbError& error, const std::string& clientName);
 
 // --timeout: the library's own bounds for one command. The launch time limit
-// (ZO_LAUNCH_TIMEOUT) is lowered to `seconds` and every receive is limited to
-// it (ZO_RECEIVE_TIMEOUT); 0 changes nothing.
+// (ZO_LAUNCH_TIMEOUT) and the receive limit (ZO_RECEIVE_TIMEOUT) are lowered
+// to `seconds` where they are longer (or none); 0 changes nothing.
 void ApplyTimeout(int seconds);
 
 }  // namespace zoctl
