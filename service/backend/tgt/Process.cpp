@@ -127,9 +127,13 @@ bool Drain(int fd, std::string& sink, size_t cap, bool& truncated) {
     return true;
 }
 
+// Rounded up: a wait that ends a fraction of a millisecond short of the
+// deadline would otherwise find 0 left and kill the program before its limit.
 int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
+    const auto rest = deadline - Clock::now();
+    if (rest <= Clock::duration::zero()) return 0;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(rest).count();
+    return static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
 void SetEnd(ProcessResult& result, int status) {
