@@ -124,7 +124,9 @@ int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) 
     if (!backend) return Fail(kExitConfig, error);
 
     Inventory inventory(*store, *backend);
-    const ServiceStatus started = inventory.Start(ZoScsiServer::ISCSI);
+    // Without waiting for a restore: the service answers (and tells the
+    // launcher it is ready) while a large inventory's exports come back.
+    const ServiceStatus started = inventory.Start(ZoScsiServer::ISCSI, false);
     if (!started.ok()) ServiceLog(-1, kWhere, "backend not started yet (retried before the next change): " + started.text);
 
     const ServiceIdentity identity{config.clientName, ZO_VERSION, static_cast<long>(getpid()),

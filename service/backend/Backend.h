@@ -9,9 +9,10 @@
 // a backend call and its commit left behind.
 //
 // Calls are serialised by the service (one mutation at a time, and Start,
-// Resync and Stop under the same lock); a backend must answer every call
-// within its own time limits and never hang. Listings reach a backend only
-// through ExportOf, which is read-only and runs alongside everything else.
+// Resync, Committed and Stop under the same lock); a backend must answer
+// every call within its own time limits and never hang. Listings reach a
+// backend only through ExportOf, which is read-only and runs alongside
+// everything else; AwaitReady and State may be called at any time too.
 // A backend is made by name through MakeBackend (BackendFactory.h).
 #pragma once
 
@@ -83,10 +84,23 @@ public:
     // Brings the fabric up for `fabric` (1: iSCSI) and in line with `inventory`.
     // Called when the service starts (before it listens) and again for every
     // StartScsiService request, so it must be idempotent. Until a Start has
-    // succeeded the service calls it again before the next mutation.
+    // succeeded the service calls it again before the next mutation. A
+    // backend may leave a long part of the work running when it returns
+    // (see AwaitReady); the changes that follow wait for it themselves.
     virtual BackendStatus Start(uint32_t fabric, const InventorySnapshot& inventory) = 0;
     // Brings a running fabric in line with `inventory` again (reload).
     virtual BackendStatus Resync(const InventorySnapshot& inventory) = 0;
+
+    // Waits, up to a bound of the backend's own, for the work a Start or
+    // Resync left running: Ok once there is none and the fabric is in line;
+    // Busy with how far it has come while it still runs; a failure when it
+    // ended without bringing the fabric in line (the next change tries again).
+    virtual BackendStatus AwaitReady() { return BackendStatus::Ok(); }
+    // One line for the status: "ready", or what runs ("restoring exports: N of M done").
+    virtual std::string State() const { return "ready"; }
+    // The inventory has committed the changes made since the last call; data
+    // kept only so that an uncommitted change could be undone can go now.
+    virtual void Committed() {}
 
     virtual BackendStatus CreateTarget(const TargetRecord& target) = 0;
     virtual BackendStatus DeleteTarget(const TargetRecord& target) = 0;

@@ -93,7 +93,24 @@ std::string Joined(const std::vector<std::string>& names) {
 }  // namespace
 
 Inventory::Inventory(InventoryStore& store, Backend& backend, Clock clock, ListingLimits limits)
-    : m_store(store), m_backend(backend), m_clock(std::move(clock)), m_limits(limits) {}
+    : m_store(store), m_backend(backend), m_clock(std::move(clock)), m_limits(limits) {
+    m_store.SetCommitHook([this] {
+        try {
+            m_backend.Committed();
+        } catch (const std::exception& error) {
+            ServiceLog(-1, "Inventory", std::string("backend after a commit: ") + error.what());
+        } catch (...) {
+            ServiceLog(-1, "Inventory", "backend after a commit: an exception");
+        }
+    });
+}
+
+Inventory::~Inventory() { m_store.SetCommitHook(nullptr); }
+
+ServiceStatus Inventory::AwaitBackend(const char* what) {
+    BackendCall backend(m_backend);
+    return backend.Run(what, [](Backend& b) { return b.AwaitReady(); });
+}
 
 int64_t Inventory::Now() const { return m_clock ? m_clock() : static_cast<int64_t>(std::time(nullptr)); }
 
@@ -122,6 +139,11 @@ ServiceStatus Inventory::GrowListing(InventoryQueries& queries, const ListingSiz
 }
 
 ServiceStatus Inventory::Mutate(const char* what, const Mutation& mutation) {
+    // A change waits for a restore here, outside the write, so that waiting
+    // callers do not queue behind each other; a failed restore is tried
+    // again by the change itself.
+    const ServiceStatus ready = AwaitBackend("resynchronise");
+    if (ready.number == ZoScsiServer::kErrBusy) return ready;
     BackendCall backend(m_backend);
     ServiceStatus status;
     try {
@@ -156,21 +178,30 @@ ServiceStatus Inventory::ReadOnly(const char* what, const InventoryStore::Body& 
     }
 }
 
-ServiceStatus Inventory::Start(uint32_t fabric) {
+ServiceStatus Inventory::Start(uint32_t fabric, bool await) {
     if (fabric != ZoScsiServer::ISCSI)
         return Invalid("fabric " + std::to_string(fabric) + " is not served; only 1 (iSCSI)");
+    if (await) {
+        const ServiceStatus ready = AwaitBackend("start");
+        if (ready.number == ZoScsiServer::kErrBusy) return ready;
+    }
     BackendCall backend(m_backend);
+    ServiceStatus status;
     try {
-        return m_store.Write([&](InventoryQueries& queries) { return StartLocked(fabric, queries, backend); });
+        status = m_store.Write([&](InventoryQueries& queries) { return StartLocked(fabric, queries, backend); });
     } catch (const std::exception& error) {
         return ServiceStatus::Fail(kErrInventory, std::string("inventory failure while starting: ") + error.what());
     }
+    return status.ok() && await ? AwaitBackend("start") : status;
 }
 
 ServiceStatus Inventory::Resync() {
+    const ServiceStatus ready = AwaitBackend("resynchronise");
+    if (ready.number == ZoScsiServer::kErrBusy) return ready;
     BackendCall backend(m_backend);
+    ServiceStatus status;
     try {
-        return m_store.Write([&](InventoryQueries& queries) {
+        status = m_store.Write([&](InventoryQueries& queries) {
             if (!m_started) return StartLocked(ZoScsiServer::ISCSI, queries, backend);
             const InventorySnapshot snapshot = queries.Snapshot();
             return backend.Run("resynchronise", [&](Backend& b) { return b.Resync(snapshot); });
@@ -178,6 +209,8 @@ ServiceStatus Inventory::Resync() {
     } catch (const std::exception& error) {
         return ServiceStatus::Fail(kErrInventory, std::string("inventory failure while resynchronising: ") + error.what());
     }
+    const ServiceStatus restored = AwaitBackend("resynchronise");
+    return restored.ok() ? status : restored;
 }
 
 void Inventory::Stop() {

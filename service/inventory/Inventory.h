@@ -10,7 +10,8 @@
 //     its record and data and is opened again by id; a LUN can be deleted
 //     only without host mappings (16);
 //   - a mapping exists once (7); unmapping a missing one is not found (2).
-// Until the backend has been started, a mutation starts it first.
+// Until the backend has been started, a mutation starts it first; while
+// it restores its exports (after a start), a mutation waits for it.
 #pragma once
 
 #include "backend/Backend.h"
@@ -31,15 +32,24 @@ public:
 
     // `clock` defaults to the system clock. `limits` bound the full listing:
     // a change that would take it past them is refused (kErrLimit), so that
-    // every listing fits in one answer.
+    // every listing fits in one answer. The inventory tells the backend of
+    // every commit of `store` (Backend::Committed) while it lives.
     Inventory(InventoryStore& store, Backend& backend, Clock clock = Clock(),
               ListingLimits limits = DefaultListingLimits());
+    ~Inventory();
+    Inventory(const Inventory&) = delete;
+    Inventory& operator=(const Inventory&) = delete;
 
     // Brings the backend up for `fabric` (1 only) in line with the inventory.
-    ServiceStatus Start(uint32_t fabric);
-    // Brings the backend in line with the inventory again.
+    // With `await` the answer waits for the work the backend left running
+    // (a restore), within the backend's bound; the service's own start does
+    // not wait, so that it answers while the exports come back.
+    ServiceStatus Start(uint32_t fabric, bool await = true);
+    // Brings the backend in line with the inventory again, and waits as Start.
     ServiceStatus Resync();
     bool started() const { return m_started; }
+    // The backend's one-line state for the status ("ready", a restore's progress).
+    std::string backendState() const { return m_backend.State(); }
     // Stops the backend once no mutation runs any more (at shutdown).
     void Stop();
     const char* backendName() const { return m_backend.Name(); }
@@ -76,8 +86,12 @@ private:
 
     // Runs `mutation` in a write transaction; SQLite failures become
     // kErrInventory. When the backend was called but the transaction did not
-    // commit, the backend is brought back in line with the inventory.
+    // commit, the backend is brought back in line with the inventory. While
+    // the backend restores its exports, waits for it within its bound and
+    // otherwise refuses with kErrBusy and the restore's progress.
     ServiceStatus Mutate(const char* what, const Mutation& mutation);
+    // Backend::AwaitReady as a status; `what` completes "backend X refused to ...".
+    ServiceStatus AwaitBackend(const char* what);
     ServiceStatus ReadOnly(const char* what, const InventoryStore::Body& body);
     ServiceStatus StartLocked(uint32_t fabric, InventoryQueries& queries, BackendCall& backend);
     // Adds a change's lines to the full listing's size, or refuses the change

@@ -94,7 +94,7 @@ void InventoryStore::WriteGroup(const std::vector<PendingWrite*>& group) {
             group[0]->status = InTransaction(db, "BEGIN IMMEDIATE", *group[0]->body);
             if (group[0]->status.ok()) {
                 Guard();
-                ++m_commits;
+                Committed();
             }
         } catch (...) {
             group[0]->error = std::current_exception();
@@ -120,7 +120,7 @@ void InventoryStore::WriteGroup(const std::vector<PendingWrite*>& group) {
         db.Exec(anyOk ? "COMMIT" : "ROLLBACK");
         if (anyOk) {
             Guard();
-            ++m_commits;
+            Committed();
         }
     } catch (...) {
         // The files were changed, or BEGIN, a savepoint or the commit failed:
@@ -130,6 +130,11 @@ void InventoryStore::WriteGroup(const std::vector<PendingWrite*>& group) {
         for (PendingWrite* write : group)
             if (!write->error) write->error = failure;
     }
+}
+
+void InventoryStore::Committed() {
+    ++m_commits;
+    if (m_commitHook) m_commitHook();
 }
 
 ServiceStatus InventoryStore::Read(const Body& body) {

@@ -61,6 +61,9 @@ public:
     ServiceStatus Write(const Body& body);
     // Runs `body` in a read transaction. Throws SqliteError or InventoryLostError.
     ServiceStatus Read(const Body& body);
+    // Called after every commit of a write, before the next write's body
+    // runs; it must not throw.
+    void SetCommitHook(std::function<void()> hook) { m_commitHook = std::move(hook); }
 
     const std::string& path() const { return m_paths.database; }
     // Transactions committed so far (a group counts once), and the writes
@@ -77,7 +80,10 @@ private:
     std::unique_ptr<SqliteDb> TakeReader();
     void ReturnReader(std::unique_ptr<SqliteDb> reader);
 
+    void Committed();
+
     InventoryPaths m_paths;
+    std::function<void()> m_commitHook;
     std::mutex m_writeLock;  // guards the queue and who writes
     std::condition_variable m_written;
     std::vector<PendingWrite*> m_waiting;

@@ -32,6 +32,7 @@ ServiceReply HandleStatus(ServiceCore& core, const ServiceRequest&) {
         "uptime=" + std::to_string(static_cast<int64_t>(std::time(nullptr)) - identity.startedAt),
         "backend=" + std::string(core.inventory().backendName()),
         std::string("started=") + (core.inventory().started() ? "yes" : "no"),
+        "backend-state=" + core.inventory().backendState(),
         "schema=" + std::to_string(kInventorySchemaVersion),
         "targets=" + std::to_string(counts.targets),
         "luns=" + std::to_string(counts.luns),

@@ -64,6 +64,7 @@ protected:
         adm = service->options().folder + "/tgtadm";
         std::filesystem::create_directories(adm);
         service->AddEnvironment("ZO_REL_TGTADM_DIR=" + adm);
+        service->AddSetting("TgtClaimDir", service->options().folder + "/claims");
         Mode("ok");
         std::string error;
         ASSERT_TRUE(service->Start(error)) << error;
@@ -125,7 +126,7 @@ TEST_F(TgtBackend, AHungOrBabblingTgtadmIsKilledTheClientGetsABackendFailureAndL
     const Row rows[] = {{"hang", "iqn.1993-08.org.example:hang-all"},
                         {"garbage", "iqn.1993-08.org.example:garbage-all"},
                         {"hang-on bind", "iqn.1993-08.org.example:hang-bind"},
-                        {"garbage-on show", "iqn.1993-08.org.example:garbage-show"},
+                        {"garbage-on update", "iqn.1993-08.org.example:garbage-update"},
                         {"fail-on bind", "iqn.1993-08.org.example:fail-bind"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.mode);

@@ -115,6 +115,7 @@ TEST(TgtCrash, TgtdHoldsWhatTheInventoryListsAfterEveryRestart) {
                         {"TgtIqnPrefix", kIqnPrefix},
                         {"TgtStopOnExit", "true"}};
     ServiceProcess service(options);
+    service.AddSetting("TgtClaimDir", service.options().folder + "/claims");
     const tgt::LayoutNames names{kIqnPrefix, service.options().client, service.stateFolder() + "/luns"};
 
     KillRun run;

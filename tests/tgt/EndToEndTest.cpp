@@ -46,6 +46,7 @@ protected:
         config.controlPort = tgtd.controlPort();
         config.startDaemon = startDaemon;
         config.callLimit = std::chrono::milliseconds(10000);
+        config.claimDir = claims / "tgt";
         return config;
     }
 
@@ -69,7 +70,7 @@ protected:
     void Expect(const BackendStatus& status, const char* step) { ASSERT_TRUE(status.ok) << step << ": " << status.text; }
 
     TgtdHarness tgtd;
-    TempFolder data;
+    TempFolder data, claims;
     std::string client = "e2e" + std::to_string(::getpid());
     InventorySnapshot inventory;
 };

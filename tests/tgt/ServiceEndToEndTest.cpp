@@ -45,7 +45,8 @@ protected:
                                         << "TgtIqnPrefix = " << kPrefix << "\n"
                                         << "TgtPortal = " << tgtd.portal() << "\n"
                                         << "TgtControlPort = " << tgtd.controlPort() << "\n"
-                                        << "TgtStartDaemon = true\nTgtStopOnExit = true\n";
+                                        << "TgtStartDaemon = true\nTgtStopOnExit = true\n"
+                                        << "TgtClaimDir = " << (root / "claims") << "\n";
         ::setenv("ZO_CONFIG", (root / "zo.conf").c_str(), 1);
         ::setenv("ZO_RUNTIME_DIR", (root / "run").c_str(), 1);
         ::setenv("ZO_STATE_DIR", (root / "state").c_str(), 1);

@@ -31,6 +31,7 @@ protected:
         config.startDaemon = false;
         config.tgtadmPath = FakeTgtAdm::Path();
         config.callLimit = std::chrono::milliseconds(limitMs);
+        config.claimDir = claims / "tgt";
         return MakeTgtBackendWith(config, "alpha", data.path(), limits);
     }
 
@@ -44,13 +45,13 @@ protected:
     }
 
     FakeTgtAdm fake;
-    TempFolder data;
+    TempFolder data, claims;
 };
 
 }  // namespace
 
 TEST_F(TgtBackendFake, StartFailsWhenTgtdDoesNotAnswerAndItMayNotStartOne) {
-    fake.FailOn("target", "tgtadm: failed to send request hdr to tgt daemon, Transport endpoint is not connected");
+    fake.FailOn("--mode", "tgtadm: failed to send request hdr to tgt daemon, Transport endpoint is not connected");
     const BackendStatus status = Make()->Start(1, {});
     EXPECT_FALSE(status.ok);
     EXPECT_NE(status.text.find("Transport endpoint is not connected"), std::string::npos) << status.text;
@@ -147,12 +148,18 @@ TEST_F(TgtBackendFake, PastTheCeilingNothingIsMadeAndTheLimitIsTheReason) {
     EXPECT_TRUE(backend->MapHost(Lun("t1", 3), "h", {"h"}).ok);
 }
 
+// Once a request failed and tgtd cannot be read again, what it holds is
+// unknown: changes are refused until it is in line, and a refused creation
+// leaves no file.
 TEST_F(TgtBackendFake, AFailedCreateLeavesNoFileBehind) {
     auto backend = Make();
     ASSERT_TRUE(backend->Start(1, Inventory({}, {})).ok);
+    ASSERT_TRUE(backend->CreateLun(Lun("t1", 1)).ok);  // unmapped: no request at all
+    EXPECT_TRUE(fake.Requests().size() <= 3u);
     fake.FailOn("--mode", "tgtadm: failed to send request hdr to tgt daemon");  // tgtd gone
-    EXPECT_FALSE(backend->CreateLun(Lun("t1", 1)).ok);
-    EXPECT_NE(::access(File("t1", 1).c_str(), F_OK), 0);
+    EXPECT_FALSE(backend->MapHost(Lun("t1", 1), "hostA", {"hostA"}).ok);
+    EXPECT_FALSE(backend->CreateLun(Lun("t1", 2)).ok);
+    EXPECT_NE(::access(File("t1", 2).c_str(), F_OK), 0);
 }
 
 TEST_F(TgtBackendFake, ALunWhoseDataIsGoneIsNeverExportedBlank) {
@@ -168,15 +175,15 @@ TEST_F(TgtBackendFake, ALunWhoseDataIsGoneIsNeverExportedBlank) {
     EXPECT_NE(::access(File("t1", 1).c_str(), F_OK), 0);
 }
 
-// The file goes once the deletion is settled: the next start (or deletion)
-// after the inventory committed it.
-TEST_F(TgtBackendFake, DeleteLunRemovesItsFileAndEmptyFolder) {
+// The file goes as soon as the inventory has committed the deletion.
+TEST_F(TgtBackendFake, DeleteLunRemovesItsFileAndEmptyFolderOnTheCommit) {
     auto backend = Make();
     ASSERT_TRUE(backend->Start(1, {}).ok);
     ASSERT_TRUE(backend->CreateLun(Lun("t1", 1)).ok);
     ASSERT_TRUE(backend->DeleteLun(Lun("t1", 1)).ok);
     EXPECT_NE(::access(File("t1", 1).c_str(), F_OK), 0);
-    ASSERT_TRUE(backend->Start(1, {}).ok);
+    EXPECT_EQ(::access((File("t1", 1) + ".deleted").c_str(), F_OK), 0) << "kept until the commit";
+    backend->Committed();
     EXPECT_NE(::access((File("t1", 1) + ".deleted").c_str(), F_OK), 0);
     EXPECT_NE(::access((data / "luns/t1").c_str(), F_OK), 0);
 }
@@ -189,6 +196,7 @@ TEST_F(TgtBackendFake, ADeletionThatNeverCommittedKeepsTheData) {
     ASSERT_TRUE(backend->CreateLun(Lun("t1", 1)).ok);
     { std::ofstream(File("t1", 1), std::ios::in | std::ios::out | std::ios::binary) << "precious"; }
     ASSERT_TRUE(backend->DeleteLun(Lun("t1", 1)).ok);
+    backend.reset();  // killed: no commit, and its claim goes with it
     InventorySnapshot stillThere;
     stillThere.luns.push_back(Lun("t1", 1));
     auto restarted = Make();

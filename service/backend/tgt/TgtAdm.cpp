@@ -26,6 +26,7 @@ const OpShape kShapes[] = {
     {Op::SetLunIdentity, "logicalunit", "update", true, true, false, false, nullptr},
     {Op::DeleteConnection, "conn", "delete", true, false, true, false, nullptr},
     {Op::DeleteSystem, "system", "delete", false, false, false, false, nullptr},
+    {Op::ShowSystem, "system", "show", false, false, false, false, nullptr},
 };
 
 const OpShape& ShapeOf(Op op) {
@@ -64,6 +65,16 @@ std::string Text(const std::vector<std::string>& words) {
 
 bool SaysBusy(const std::string& message) { return message.find("still active") != std::string::npos; }
 
+bool Answers(Op op) { return op == Op::ShowTargets || op == Op::ShowPortals || op == Op::ShowSystem; }
+
+// The start of an answer, on one line, for an error text.
+std::string Head(const std::string& text) {
+    std::string head = text.substr(0, 80);
+    for (char& c : head)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+    return head + (text.size() > 80 ? "..." : "");
+}
+
 }  // namespace
 
 bool TgtCommand::operator==(const TgtCommand& o) const {
@@ -97,13 +108,18 @@ TgtAdmResult TgtAdm::Run(const TgtCommand& command) const {
     TgtAdmResult result;
     result.elapsed = run.elapsed;
     ++m_calls;
-    m_spent += run.elapsed;
-    result.ok = run.Succeeded() && !run.truncated;
+    m_spentMs += run.elapsed.count();
+    // A request that changes something answers nothing when it succeeds;
+    // anything else on its output means it cannot be trusted to have worked.
+    const bool unexpected = !Answers(command.op) && !run.out.empty();
+    result.ok = run.Succeeded() && !run.truncated && !unexpected;
     result.out = run.out;
     if (!result.ok) {
         result.busy = SaysBusy(run.err);
-        result.text = Text(Words(command, &m_store)) + ": " +
-                      (run.Succeeded() ? std::string("answer longer than the runner keeps") : run.Describe());
+        const std::string why = !run.Succeeded() ? run.Describe()
+                                : run.truncated  ? "answer longer than the runner keeps"
+                                                 : "exit 0 with an answer it never gives: " + Head(run.out);
+        result.text = Text(Words(command, &m_store)) + ": " + why;
     }
     return result;
 }

@@ -7,6 +7,7 @@
 
 #include "backend/tgt/Process.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -29,6 +30,7 @@ struct TgtCommand {
         SetLunIdentity,    // tid, lun, text = serial (SCSI id and serial number)
         DeleteConnection,  // tid, sid, cid
         DeleteSystem,      // --mode system --op delete: tgtd exits
+        ShowSystem,        // --mode system --op show: a short answer, whatever tgtd holds
     };
     Op op = Op::ShowTargets;
     int tid = 0;
@@ -84,17 +86,19 @@ public:
     // control port and the backing-store settings (a failure's text has them).
     static std::string Describe(const TgtCommand& command);
 
+    // Safe to call from several threads at once (tgtd takes requests from
+    // several tgtadm processes; it serves them one after the other).
     TgtAdmResult Run(const TgtCommand& command) const;
 
     // Calls made and their summed time, for measurements.
-    uint64_t calls() const { return m_calls; }
-    std::chrono::milliseconds spent() const { return m_spent; }
+    uint64_t calls() const { return m_calls.load(); }
+    std::chrono::milliseconds spent() const { return std::chrono::milliseconds(m_spentMs.load()); }
 
 private:
     TgtAdmSettings m_settings;
     BackingStore m_store;
-    mutable uint64_t m_calls = 0;
-    mutable std::chrono::milliseconds m_spent{0};
+    mutable std::atomic<uint64_t> m_calls{0};
+    mutable std::atomic<int64_t> m_spentMs{0};
 };
 
 // tgtd in the foreground on `controlPort`, serving only `portal` ("ADDR:PORT"),

@@ -1,22 +1,33 @@
 #include "backend/tgt/TgtBackend.h"
 
 #include "backend/tgt/LunFiles.h"
-#include "backend/tgt/SnapshotEdit.h"
+#include "backend/tgt/RestoreTask.h"
 #include "backend/tgt/TgtAdm.h"
 #include "backend/tgt/TgtApply.h"
 #include "backend/tgt/TgtCeiling.h"
+#include "backend/tgt/TgtClaim.h"
 #include "backend/tgt/TgtDaemon.h"
 #include "backend/tgt/TgtLayout.h"
+#include "backend/tgt/TgtMirror.h"
+#include "backend/tgt/TgtModel.h"
 #include "backend/tgt/TgtPlan.h"
 #include "common/ServiceLog.h"
 
 #include "ZoScsiServer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <set>
 
 namespace zoscsi {
 namespace tgt {
 namespace {
 
 constexpr uint32_t kFabricIscsi = 1;
+// A plan of up to this many requests is carried out before Start or Resync
+// returns; a longer one (a restore after tgtd lost its exports) runs on.
+constexpr size_t kInlineSteps = 32;
 
 std::string Joined(const std::vector<std::string>& texts) {
     std::string joined;
@@ -24,7 +35,19 @@ std::string Joined(const std::vector<std::string>& texts) {
     return joined;
 }
 
+// The first few failures of a plan and how many more there were.
+std::string Summary(const std::vector<std::string>& failures) {
+    constexpr size_t kShown = 3;
+    if (failures.size() <= kShown) return Joined(failures);
+    const std::vector<std::string> first(failures.begin(), failures.begin() + kShown);
+    return Joined(first) + "; and " + std::to_string(failures.size() - kShown) + " more failed requests";
+}
+
 std::string LunText(const LunRecord& lun) { return lun.target + " LUN " + std::to_string(lun.id); }
+
+TgtAdmSettings AdmSettings(const TgtConfig& config) {
+    return TgtAdmSettings{config.tgtadmPath, config.controlPort, config.callLimit};
+}
 
 int64_t ExportedLuns(const Layout& layout) {
     int64_t luns = 0;
@@ -32,10 +55,22 @@ int64_t ExportedLuns(const Layout& layout) {
     return luns;
 }
 
-TgtAdmSettings AdmSettings(const TgtConfig& config) {
-    return TgtAdmSettings{config.tgtadmPath, config.controlPort, config.callLimit};
+std::vector<std::string> Union(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    std::vector<std::string> all;
+    std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(all));
+    return all;
 }
 
+struct Retired {
+    std::string target;
+    int32_t id = 0;
+    std::string path;  // the live path; the file is at its retired name
+};
+
+// Ownership of the model and the mirror: the backend's calls take m_lock. A
+// restore running in the background uses them without the lock: every call
+// that could change them waits for the restore to end before it locks, and
+// a restore is only started under the lock.
 class TgtBackend final : public Backend {
 public:
     TgtBackend(const TgtConfig& config, const std::string& clientName, const std::string& dataDir,
@@ -43,8 +78,12 @@ public:
         : m_config(config),
           m_ceiling(ComputeLunCeiling(config, limits)),
           m_names{config.iqnPrefix, clientName, dataDir + "/luns"},
+          m_dataDir(dataDir),
           m_adm(AdmSettings(m_config), BackingStore{config.backingStore, config.backingFlags}),
-          m_daemon(m_config, m_adm, dataDir + "/tgtd.log") {}
+          m_daemon(m_config, m_adm, dataDir + "/tgtd.log"),
+          m_model(m_names) {}
+
+    ~TgtBackend() override { m_restore.Join(); }
 
     const char* Name() const override { return "tgt"; }
 
@@ -57,76 +96,111 @@ public:
 
     BackendStatus Resync(const InventorySnapshot& inventory) override { return BringInLine(inventory, true); }
 
-    BackendStatus CreateTarget(const TargetRecord& target) override {
-        return Change(WithTarget(m_mirror, target));
+    BackendStatus AwaitReady() override {
+        if (!m_restore.Await(m_config.restoreWait)) return Busy();
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        return m_failure.empty() ? BackendStatus::Ok() : BackendStatus::Fail(m_failure);
     }
 
+    // A change or start while a restore runs: busy, with how far it has come.
+    BackendStatus Busy() const { return BackendStatus::Refuse(ZoScsiServer::kErrBusy, m_restore.Progress()); }
+
+    std::string State() const override {
+        if (m_restore.running()) return m_restore.Progress();
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        return m_failure.empty() ? "ready" : "not in line with the inventory: " + m_failure;
+    }
+
+    BackendStatus CreateTarget(const TargetRecord& target) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_mirror.PutTarget(target);
+        return BackendStatus::Ok();
+    }
+
+    // A target is deleted only without LUNs: nothing of it is in tgtd.
     BackendStatus DeleteTarget(const TargetRecord& target) override {
-        SettleRetired(m_mirror, {});  // its LUNs' files, so that the folder can go too
-        BackendStatus status = Change(WithoutTarget(m_mirror, target.name));
-        if (status.ok) RemoveFolderIfEmpty(m_names.lunDir + "/" + target.name);
-        return status;
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_mirror.DropTarget(target.name);
+        RemoveFolderIfEmpty(m_names.lunDir + "/" + target.name);
+        return BackendStatus::Ok();
     }
 
     BackendStatus CreateLun(const LunRecord& lun) override {
         const std::string path = LunPath(m_names, lun.target, lun.id);
         std::string error;
         if (!CreateBackingFile(path, lun.sizeBytes, error)) return BackendStatus::Fail(error);
-        BackendStatus status = Change(WithLun(m_mirror, lun));
+        BackendStatus status = Change(lun, {});
         if (!status.ok && !RemoveBackingFile(path, error)) status.text += "; " + error;
         return status;
     }
 
     BackendStatus OpenLun(const LunRecord& lun) override {
         if (!HasData(lun)) return MissingData(lun);
-        return Change(WithLun(m_mirror, lun));
+        return Change(lun, HostsOf(lun));
     }
 
-    BackendStatus CloseLun(const LunRecord& lun) override { return Change(WithLun(m_mirror, lun)); }
+    BackendStatus CloseLun(const LunRecord& lun) override { return Change(lun, HostsOf(lun)); }
 
-    // The file is only retired here: the inventory commits the deletion
-    // after this returns, and a kill before that keeps the record, so it must
-    // keep the data too. Retired files are settled by the next deletion (the
-    // transaction before it has ended by then, and a rollback has brought
-    // the mirror back) and by every start.
+    // The file is only retired here (renamed): the inventory commits the
+    // deletion after this returns, and a kill before that keeps the record,
+    // so it must keep the data too. Committed() removes it right after the
+    // commit; a start settles what a kill left.
     BackendStatus DeleteLun(const LunRecord& lun) override {
-        SettleRetired(m_mirror, {});
-        const InventorySnapshot before = m_mirror;
-        BackendStatus status = Change(WithoutLun(m_mirror, lun.target, lun.id));
+        const LunEntry before = Entry(lun);
+        BackendStatus status = Change(std::nullopt, lun.target, lun.id, {});
         if (!status.ok) return status;
         std::string error;
         const std::string path = LunPath(m_names, lun.target, lun.id);
         if (RetireBackingFile(path, error)) {
-            m_retired.push_back(path);
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_retired.push_back(Retired{lun.target, lun.id, path});
             return status;
         }
-        const BackendStatus back = Change(before);
+        const BackendStatus back = Change(before.lun, lun.target, lun.id, before.hosts);
         return BackendStatus::Fail(error + (back.ok ? "" : "; and it stays unexported: " + back.text));
     }
 
     BackendStatus MapHost(const LunRecord& lun, const std::string&, const std::vector<std::string>& hostsAfter) override {
         if (lun.open && !HasData(lun)) return MissingData(lun);  // the host would see nothing
-        return Change(WithHosts(m_mirror, lun, hostsAfter));
+        return Change(lun, hostsAfter);
     }
 
     BackendStatus UnmapHost(const LunRecord& lun, const std::string&,
                             const std::vector<std::string>& hostsAfter) override {
-        return Change(WithHosts(m_mirror, lun, hostsAfter));
+        return Change(lun, hostsAfter);
     }
 
     std::string ExportOf(const LunRecord& lun, const std::string& host) const override {
         return lun.open && !host.empty() ? TargetIqn(m_names, lun.target, host) : std::string();
     }
 
+    void Committed() override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (const Retired& retired : m_retired)
+            SettleRetiredFile(retired.path, m_mirror.Get(retired.target, retired.id).lun.has_value());
+        m_retired.clear();
+    }
+
     void Stop() override {
+        m_restore.Join();  // a restore is never left half-way
+        std::lock_guard<std::mutex> lock(m_lock);
         std::string what = "tgt backend stopped; exports stay in tgtd";
-        if (m_config.stopOnExit) {
+        if (m_config.stopOnExit && m_claim.held()) {
             // Never start a tgtd only to empty it: a silent one holds nothing.
-            const ApplyOutcome cleared = MoveTo(Layout{}, false);
-            what = cleared.ok ? "exports removed" : "exports not all removed: " + Joined(cleared.failures);
+            std::vector<TgtTargetState> shown;
+            std::string error;
+            ApplyOutcome cleared{false, {}, 0};
+            if (ReadTargets(m_adm, shown, error)) {
+                m_model.Load(shown);
+                TidPool tids = m_model.tids();
+                cleared = Apply(PlanChanges(m_names, m_model.Owned(), Layout{}, tids), Workers(), nullptr);
+            } else {
+                cleared.failures.push_back(error);
+            }
+            what = cleared.ok ? "exports removed" : "exports not all removed: " + Summary(cleared.failures);
             if (cleared.ok && m_config.startDaemon) what += "; " + m_daemon.Shutdown();
-            m_mirror = InventorySnapshot{};
         }
+        m_claim.Release();
         ServiceLog(1, "TgtBackend::Stop",
                    what + " (" + std::to_string(m_adm.calls()) + " tgtadm calls, " +
                        std::to_string(m_adm.spent().count()) + " ms)");
@@ -139,103 +213,307 @@ private:
                                    LunPath(m_names, lun.target, lun.id) + ")");
     }
 
-    // The layout of `inventory`; an open LUN whose file is gone is exported
-    // nowhere (a blank disk in its place would pass for its data).
-    Layout LayoutOf(const InventorySnapshot& inventory) const {
-        InventorySnapshot exported = inventory;
-        std::vector<std::string> missing;
+    LunEntry Entry(const LunRecord& lun) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_mirror.Get(lun.target, lun.id);
+    }
+    std::vector<std::string> HostsOf(const LunRecord& lun) { return Entry(lun).hosts; }
+
+    void SetFailure(const std::string& text) {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        m_failure = text;
+    }
+
+    BackendStatus Change(const LunRecord& lun, std::vector<std::string> hosts) {
+        std::sort(hosts.begin(), hosts.end());
+        return Change(lun, lun.target, lun.id, hosts);
+    }
+
+    // Makes tgtd hold the LUN `target`/`id` as `lun` (none: gone) mapped to
+    // `hosts`: only the tgt targets of the pairs it touches are planned, on
+    // the model. When a request fails, tgtd is read again and the whole
+    // inventory brought in line (tgtd may have died and come back empty);
+    // when that fails too, the mirror and tgtd go back to before.
+    BackendStatus Change(const std::optional<LunRecord>& lun, const std::string& target, int32_t id,
+                         const std::vector<std::string>& hosts) {
+        if (!m_restore.Await(m_config.restoreWait)) return Busy();
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_claim.held()) return BackendStatus::Fail("the tgt backend has not started");
+        const LunEntry before = m_mirror.Get(target, id);
+        const std::vector<std::string> touched = Union(before.hosts, hosts);
+        for (const std::string& host : touched)
+            if (const ForeignTarget* foreign = m_model.FindForeign(TargetIqn(m_names, target, host)))
+                return BackendStatus::Fail(ForeignText(*foreign));
+        m_mirror.Put(target, id, LunEntry{lun, hosts});
+        std::vector<std::string> problems;
+        int64_t growth = 0;
+        const std::vector<TgtCommand> plan = PlanPairs(target, touched, problems, growth);
+        const int64_t held = static_cast<int64_t>(m_model.lunCount());
+        const std::string past = PastCeiling(m_ceiling, held + growth, held);
+        if (!past.empty()) {
+            m_mirror.Put(target, id, before);
+            return BackendStatus::Refuse(ZoScsiServer::kErrLimit, past);
+        }
+
+        std::string failure;
+        if (m_inLine && !touched.empty()) {
+            const unsigned launches = m_daemon.launches();
+            const BackendStatus up = m_daemon.Ensure();
+            if (!up.ok) failure = up.text;
+            else if (m_daemon.launches() != launches) m_inLine = false;  // a new tgtd holds nothing yet
+            else {
+                const ApplyOutcome outcome = Apply(plan, 1, nullptr);
+                if (outcome.ok) return BackendStatus::Ok();
+                failure = outcome.failures.front();
+                m_daemon.Recheck();
+            }
+        } else if (m_inLine) {
+            return BackendStatus::Ok();  // nothing of it is exported
+        }
+        const BackendStatus synced = SyncNow();
+        if (synced.ok) return BackendStatus::Ok();
+        if (failure.empty()) failure = synced.text;
+        m_mirror.Put(target, id, before);
+        const BackendStatus back = SyncNow();
+        return BackendStatus::Fail(failure + (back.ok ? "" : "; tgtd could not be put back as it was: " + back.text));
+    }
+
+    std::string ForeignText(const ForeignTarget& foreign) const {
+        return "tgt target " + foreign.iqn + " (tid " + std::to_string(foreign.tid) +
+               ") holds LUNs that are not this inventory's (" + foreign.owner + "); it is left alone";
+    }
+
+    // The tgt targets of `target` and each of `hosts`, planned on the model;
+    // `growth`: the LUNs tgtd holds more afterwards. Only a LUN that tgtd
+    // does not serve yet has its file looked at.
+    std::vector<TgtCommand> PlanPairs(const std::string& target, const std::vector<std::string>& hosts,
+                                      std::vector<std::string>& problems, int64_t& growth) const {
+        Layout desired;
+        std::vector<std::string> iqns;
+        for (const std::string& host : hosts) {
+            std::vector<const LunRecord*> exported;
+            for (const LunRecord* lun : m_mirror.LunsOf(target, host))
+                if (lun->open) exported.push_back(lun);
+            DesiredTarget want = DesiredPair(m_names, target, host, exported);
+            iqns.push_back(want.iqn);
+            const TgtTargetState* held = m_model.Find(want.iqn);
+            auto missing = [&](const DesiredLun& lun) {
+                if (held)
+                    for (const TgtLunState& have : held->luns)
+                        if (have.lun == lun.lun && have.path == lun.path) return false;
+                if (BackingFileExists(lun.path)) return false;
+                problems.push_back("the data of " + target + " LUN " + std::to_string(lun.lun) + " is missing (" +
+                                   lun.path + "); it is not exported");
+                return true;
+            };
+            want.luns.erase(std::remove_if(want.luns.begin(), want.luns.end(), missing), want.luns.end());
+            growth += static_cast<int64_t>(want.luns.size()) - (held ? static_cast<int64_t>(held->luns.size()) - 1 : 0);
+            if (!want.luns.empty()) desired.targets.push_back(std::move(want));
+        }
+        TidPool tids = m_model.tids();
+        return PlanChanges(m_names, m_model.Owned(iqns), desired, tids);
+    }
+
+    // The layout of the whole mirror; an open LUN whose file is gone is
+    // exported nowhere (a blank disk in its place would pass for its data),
+    // and a target another inventory holds under our name is left alone.
+    Layout FullLayout() const {
+        InventorySnapshot exported = m_mirror.Snapshot();
+        std::vector<std::string> problems;
         for (LunRecord& lun : exported.luns) {
             if (!lun.open) continue;
             const std::string path = LunPath(m_names, lun.target, lun.id);
             if (BackingFileExists(path)) continue;
             lun.open = false;
-            missing.push_back("the data of " + LunText(lun) + " is missing (" + path + "); it is not exported");
+            problems.push_back("the data of " + LunText(lun) + " is missing (" + path + "); it is not exported");
         }
         Layout layout = ComputeLayout(m_names, exported);
-        layout.problems.insert(layout.problems.begin(), missing.begin(), missing.end());
+        auto foreign = [&](const DesiredTarget& target) {
+            const ForeignTarget* found = m_model.FindForeign(target.iqn);
+            if (found) problems.push_back(ForeignText(*found));
+            return found != nullptr;
+        };
+        layout.targets.erase(std::remove_if(layout.targets.begin(), layout.targets.end(), foreign),
+                             layout.targets.end());
+        layout.problems.insert(layout.problems.begin(), problems.begin(), problems.end());
         return layout;
     }
 
-    ApplyOutcome MoveTo(const Layout& layout, bool stopAtFirst) const {
-        std::vector<TgtTargetState> actual;
-        std::string error;
-        if (!ReadTargets(m_adm, actual, error)) return ApplyOutcome{false, {error}, 0};
-        return ApplyPlan(m_adm, PlanChanges(m_names, actual, layout), stopAtFirst);
-    }
-
-    // Puts back the retired files whose LUN `committed` still holds and
-    // removes the others: those this process retired and those in `found`.
-    void SettleRetired(const InventorySnapshot& committed, const std::vector<std::string>& found) {
-        std::vector<std::string> retired = found;
-        retired.insert(retired.end(), m_retired.begin(), m_retired.end());
-        m_retired.clear();
-        for (const std::string& path : retired) {
-            bool keep = false;
-            for (const LunRecord& lun : committed.luns) keep = keep || LunPath(m_names, lun.target, lun.id) == path;
-            SettleRetiredFile(path, keep);
-        }
-    }
-
-    BackendStatus BringInLine(const InventorySnapshot& inventory, bool reportProblems) {
-        SettleRetired(inventory, RetiredFiles(m_names.lunDir));
-        m_daemon.Recheck();  // start and reload always look at tgtd afresh
+    // Reads tgtd into the model and plans the whole mirror on it, unless
+    // that would take tgtd past its ceiling.
+    BackendStatus Survey(std::vector<TgtCommand>& plan, std::vector<std::string>& problems) {
         const BackendStatus up = m_daemon.Ensure();
         if (!up.ok) return up;
-        const Layout layout = LayoutOf(inventory);
-        const BackendStatus admitted = Admit(layout);
-        if (!admitted.ok) return admitted;
-        const ApplyOutcome outcome = MoveTo(layout, false);
-        m_mirror = inventory;
-        m_exported = ExportedLuns(layout);
-        if (!layout.problems.empty()) ServiceLog(-1, "TgtBackend", Joined(layout.problems));
-        if (!outcome.ok) return BackendStatus::Fail(Joined(outcome.failures));
-        if (reportProblems && !layout.problems.empty())
-            return BackendStatus::Fail("tgtd holds the inventory but for: " + Joined(layout.problems));
+        std::vector<TgtTargetState> shown;
+        std::string error;
+        if (!ReadTargets(m_adm, shown, error)) return BackendStatus::Fail(error);
+        m_model.Load(shown);
+        const Layout layout = FullLayout();
+        const std::string past =
+            PastCeiling(m_ceiling, ExportedLuns(layout), static_cast<int64_t>(m_model.lunCount()));
+        if (!past.empty()) return BackendStatus::Refuse(ZoScsiServer::kErrLimit, past);
+        problems = layout.problems;
+        TidPool tids = m_model.tids();
+        plan = PlanChanges(m_names, m_model.Owned(), layout, tids);
         return BackendStatus::Ok();
     }
 
-    // Refuses, before anything is made, a layout that would take tgtd past
-    // what this machine can serve.
-    BackendStatus Admit(const Layout& layout) const {
-        const std::string past = PastCeiling(m_ceiling, ExportedLuns(layout), m_exported);
-        return past.empty() ? BackendStatus::Ok() : BackendStatus::Refuse(ZoScsiServer::kErrLimit, past);
+    size_t Workers() const { return static_cast<size_t>(m_config.parallelCalls); }
+
+    ApplyOutcome Apply(const std::vector<TgtCommand>& plan, size_t workers, const std::function<void()>& advance) {
+        ApplyOptions options;
+        options.workers = workers;
+        options.stopAtFirst = workers == 1;
+        options.ended = [&](const TgtCommand& command, bool done) {
+            if (done) m_model.Apply(command);
+            if (advance) advance();
+        };
+        return ApplyPlan(m_adm, plan, options);
     }
 
-    // Makes tgtd hold `after`; on failure puts it back to the copy held so far.
-    BackendStatus Change(const InventorySnapshot& after) {
-        const BackendStatus up = m_daemon.Ensure();
-        if (!up.ok) return up;
-        const Layout layout = LayoutOf(after);
-        const BackendStatus admitted = Admit(layout);
-        if (!admitted.ok) return admitted;
-        ApplyOutcome outcome = MoveTo(layout, true);
+    // Carries a whole-inventory plan out, several requests at once; when
+    // some failed, reads tgtd again and runs what is still missing once more.
+    BackendStatus Carry(const std::vector<TgtCommand>& plan, RestoreTask* progress) {
+        const auto advance = [progress] {
+            if (progress) progress->Advance();
+        };
+        const size_t workers = Workers();
+        ApplyOutcome outcome = Apply(plan, workers, advance);
         if (!outcome.ok) {
-            // tgtd may have died (a new one is started, empty, and gets all
-            // of the layout) or another user of it may have taken a tid.
             m_daemon.Recheck();
-            const BackendStatus again = m_daemon.Ensure();
-            if (!again.ok) return BackendStatus::Fail(outcome.failures.front() + "; " + again.text);
-            outcome = MoveTo(layout, true);
+            std::vector<TgtCommand> again;
+            std::vector<std::string> problems;
+            const BackendStatus surveyed = Survey(again, problems);
+            if (!surveyed.ok) outcome.failures.push_back(surveyed.text);
+            else {
+                if (progress) progress->Recount(again.size());
+                outcome = Apply(again, workers, advance);
+            }
         }
-        if (outcome.ok) {
-            m_mirror = after;
-            m_exported = ExportedLuns(layout);
-            return BackendStatus::Ok();
+        m_inLine = outcome.ok;
+        return outcome.ok ? BackendStatus::Ok() : BackendStatus::Fail(Summary(outcome.failures));
+    }
+
+    // Brings tgtd in line with the whole mirror before returning.
+    BackendStatus SyncNow() {
+        std::vector<TgtCommand> plan;
+        std::vector<std::string> problems;
+        BackendStatus status = Survey(plan, problems);
+        if (status.ok) status = Carry(plan, nullptr);
+        else m_inLine = false;
+        SetFailure(status.ok ? "" : status.text);
+        return status;
+    }
+
+    // Takes this name space's claim, or says who has it.
+    BackendStatus TakeClaim(bool& taken) {
+        taken = false;
+        if (m_claim.held()) return BackendStatus::Ok();
+        std::string error;
+        if (!m_claim.Take(m_config.claimDir, m_config.controlPort, OwnedNamespace(m_names), error))
+            return BackendStatus::Fail(error + "; this instance (state folder " + m_dataDir + ") leaves it alone");
+        taken = true;
+        return BackendStatus::Ok();
+    }
+
+    // Once the model is read: the name space must hold nothing of another
+    // inventory (LUN files elsewhere, or anything at all while the claim
+    // names another state folder as its last holder).
+    std::string OtherOwner() const {
+        const TgtClaim::Holder& last = m_claim.previous();
+        const bool lastWasOther = !last.stateFolder.empty() && last.stateFolder != m_dataDir;
+        const size_t held = m_model.foreign().size() + (lastWasOther ? m_model.ownedCount() : 0);
+        if (held == 0) return "";
+        const std::string files = m_model.foreign().empty() ? "" : m_model.foreign().front().owner;
+        const std::string who =
+            lastWasOther && (files.empty() || files == last.stateFolder)
+                ? "the inventory in state folder " + last.stateFolder + ", last driven by pid " +
+                      std::to_string(last.pid) + ", which has ended"
+                : "their LUN files are under " + files;
+        return "tgtd on control port " + std::to_string(m_config.controlPort) + " holds " + std::to_string(held) +
+               " target(s) under " + OwnedNamespace(m_names) + " that this inventory did not make (" + who +
+               "); this instance (state folder " + m_dataDir + ") leaves them alone and does not drive that name space";
+    }
+
+    BackendStatus BringInLine(const InventorySnapshot& inventory, bool reportProblems) {
+        if (!m_restore.Await(m_config.restoreWait)) return Busy();
+        m_restore.Join();
+        std::lock_guard<std::mutex> lock(m_lock);
+        SettleRetired(inventory);
+        m_mirror.Reset(inventory);
+        m_daemon.Recheck();  // start and reload always look at tgtd afresh
+        m_inLine = false;
+
+        bool taken = false;
+        BackendStatus status = TakeClaim(taken);
+        if (!status.ok) return status;
+        std::vector<TgtCommand> plan;
+        std::vector<std::string> problems;
+        status = Survey(plan, problems);
+        if (status.ok && taken) {
+            const std::string other = OtherOwner();
+            std::string error;
+            if (!other.empty()) status = BackendStatus::Fail(other);
+            else if (!m_claim.Record(m_dataDir, error)) status = BackendStatus::Fail(error);
         }
-        std::string text = outcome.failures.front();
-        const ApplyOutcome back = MoveTo(LayoutOf(m_mirror), false);
-        if (!back.ok) text += "; tgtd could not be put back as it was: " + Joined(back.failures);
-        return BackendStatus::Fail(text);
+        if (!status.ok) {
+            if (taken) m_claim.Release();
+            SetFailure(status.text);
+            return status;
+        }
+        if (!problems.empty()) ServiceLog(-1, "TgtBackend", Joined(problems));
+        const BackendStatus reported = reportProblems && !problems.empty()
+                                           ? BackendStatus::Fail("tgtd holds the inventory but for: " + Joined(problems))
+                                           : BackendStatus::Ok();
+        if (plan.size() <= kInlineSteps) {
+            const BackendStatus carried = Carry(plan, nullptr);
+            SetFailure(carried.ok ? "" : carried.text);
+            return carried.ok ? reported : carried;
+        }
+        SetFailure("");
+        m_restore.Start(plan.size(), [this, plan] { Restore(plan); });
+        return reported;
+    }
+
+    // The background part of a start or reload.
+    void Restore(const std::vector<TgtCommand>& plan) {
+        const auto began = std::chrono::steady_clock::now();
+        const uint64_t calls = m_adm.calls();
+        const BackendStatus status = Carry(plan, &m_restore);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
+        SetFailure(status.ok ? "" : status.text);
+        ServiceLog(status.ok ? 1 : -1, "TgtBackend::Restore",
+                   (status.ok ? "exports restored: " : "exports not all restored: " + status.text + "; ") +
+                       std::to_string(m_adm.calls() - calls) + " tgtadm calls in " + std::to_string(ms) + " ms");
+    }
+
+    // Puts back the retired files whose LUN `committed` still holds and
+    // removes the others: those this process retired and those a kill left.
+    void SettleRetired(const InventorySnapshot& committed) {
+        std::set<std::string> live;
+        for (const LunRecord& lun : committed.luns) live.insert(LunPath(m_names, lun.target, lun.id));
+        std::vector<std::string> retired = RetiredFiles(m_names.lunDir);
+        for (const Retired& mine : m_retired) retired.push_back(mine.path);
+        m_retired.clear();
+        for (const std::string& path : retired) SettleRetiredFile(path, live.count(path) != 0);
     }
 
     TgtConfig m_config;
-    LunCeiling m_ceiling;    // read once: the machine's limits do not follow later changes
-    int64_t m_exported = 0;  // tgt LUNs of the layout tgtd was last brought to
+    LunCeiling m_ceiling;  // read once: the machine's limits do not follow later changes
     LayoutNames m_names;
+    std::string m_dataDir;
     TgtAdm m_adm;
     TgtDaemon m_daemon;
-    InventorySnapshot m_mirror;
-    std::vector<std::string> m_retired;  // live paths of the files retired since the last settling
+    TgtClaim m_claim;
+    std::mutex m_lock;  // the model, the mirror, the retired files, the claim
+    TgtModel m_model;
+    TgtMirror m_mirror;
+    bool m_inLine = false;  // tgtd holds the mirror, as far as the model knows
+    std::vector<Retired> m_retired;  // deleted since the last commit
+    mutable std::mutex m_stateLock;
+    std::string m_failure;  // why tgtd is not in line, after the last start, reload or restore
+    RestoreTask m_restore;
 };
 
 }  // namespace

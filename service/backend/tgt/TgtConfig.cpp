@@ -124,6 +124,18 @@ bool LoadTgtConfig(const SettingReader& setting, TgtConfig& config, std::string&
         if (!Integer(text, 1, 128, n)) return bad("TgtIoThreads", "a number of threads 1..128");
         loaded.ioThreads = static_cast<int>(n);
     }
+    if (has("TgtRestoreWaitMs")) {
+        if (!Integer(text, 0, 3600000, n)) return bad("TgtRestoreWaitMs", "a number of milliseconds 0..3600000");
+        loaded.restoreWait = std::chrono::milliseconds(n);
+    }
+    if (has("TgtParallelCalls")) {
+        if (!Integer(text, 1, 32, n)) return bad("TgtParallelCalls", "a number 1..32");
+        loaded.parallelCalls = static_cast<int>(n);
+    }
+    if (has("TgtClaimDir")) {
+        if (text[0] != '/') return bad("TgtClaimDir", "an absolute path");
+        loaded.claimDir = text;
+    }
     config = loaded;
     return true;
 }

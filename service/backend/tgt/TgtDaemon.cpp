@@ -53,7 +53,7 @@ TgtDaemon::TgtDaemon(const TgtConfig& config, const TgtAdm& adm, std::string log
     : m_config(config), m_adm(adm), m_logPath(std::move(logPath)) {}
 
 bool TgtDaemon::Answers(std::string& why) const {
-    const TgtAdmResult result = m_adm.Run(Simple(Op::ShowTargets));
+    const TgtAdmResult result = m_adm.Run(Simple(Op::ShowSystem));
     if (!result.ok) why = result.text;
     return result.ok;
 }
@@ -82,6 +82,7 @@ BackendStatus TgtDaemon::Launch() {
     std::string error;
     if (!SpawnChild(argv, m_logPath, {"TGT_IPC_SOCKET"}, m_child, error))
         return BackendStatus::Fail("cannot start tgtd: " + error);
+    ++m_launches;
 
     const Clock::time_point deadline = Clock::now() + m_config.startLimit;
     std::string why;

@@ -33,6 +33,8 @@ public:
     std::string Shutdown();
 
     bool startedHere() const { return m_child.started(); }
+    // tgtds started by this object so far: a new one holds nothing yet.
+    unsigned launches() const { return m_launches; }
 
 private:
     bool Answers(std::string& why) const;
@@ -45,6 +47,7 @@ private:
     std::string m_logPath;
     long m_logOffset = 0;
     bool m_checked = false;
+    unsigned m_launches = 0;
     ChildProcess m_child;
 };
 

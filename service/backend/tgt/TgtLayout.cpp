@@ -75,6 +75,15 @@ std::string LunSerial(const LunRecord& lun) {
     return Hex(Fnv1a({lun.target, std::to_string(lun.id), std::to_string(lun.created)}), 16);
 }
 
+DesiredTarget DesiredPair(const LayoutNames& names, const std::string& target, const std::string& host,
+                          const std::vector<const LunRecord*>& luns) {
+    DesiredTarget desired{TargetIqn(names, target, host), target, host, {}};
+    desired.luns.reserve(luns.size());
+    for (const LunRecord* lun : luns)
+        desired.luns.push_back(DesiredLun{lun->id, LunPath(names, target, lun->id), LunSerial(*lun)});
+    return desired;
+}
+
 Layout ComputeLayout(const LayoutNames& names, const InventorySnapshot& inventory) {
     Layout layout;
     std::map<std::pair<std::string, int32_t>, const LunRecord*> luns;
@@ -99,14 +108,14 @@ Layout ComputeLayout(const LayoutNames& names, const InventorySnapshot& inventor
     std::set<std::string> iqns;
     for (const auto& [pair, ids] : seen) {
         if (ids.empty()) continue;
-        DesiredTarget desired{TargetIqn(names, pair.first, pair.second), pair.first, pair.second, {}};
+        std::vector<const LunRecord*> exported;
+        for (int32_t id : ids) exported.push_back(luns[{pair.first, id}]);
+        DesiredTarget desired = DesiredPair(names, pair.first, pair.second, exported);
         if (!iqns.insert(desired.iqn).second) {
             layout.problems.push_back("host " + pair.second + " of target " + pair.first +
                                       " meets another pair's tgt target name " + desired.iqn);
             continue;
         }
-        for (int32_t id : ids)
-            desired.luns.push_back(DesiredLun{id, LunPath(names, pair.first, id), LunSerial(*luns[{pair.first, id}])});
         layout.targets.push_back(std::move(desired));
     }
     std::sort(layout.targets.begin(), layout.targets.end(),

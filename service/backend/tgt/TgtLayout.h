@@ -58,6 +58,11 @@ std::string LunPath(const LayoutNames& names, const std::string& target, int32_t
 // hosts and restarts, new for a LUN made again under the same id.
 std::string LunSerial(const LunRecord& lun);
 
+// The tgt target of one (target, host) pair exporting `luns` (by LUN id:
+// the open LUNs of `target` mapped to `host`).
+DesiredTarget DesiredPair(const LayoutNames& names, const std::string& target, const std::string& host,
+                          const std::vector<const LunRecord*>& luns);
+
 Layout ComputeLayout(const LayoutNames& names, const InventorySnapshot& inventory);
 
 }  // namespace zoscsi::tgt

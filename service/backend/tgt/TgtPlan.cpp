@@ -29,9 +29,7 @@ bool RulesClean(const TgtTargetState& target, const std::string& host) {
 
 class Planner {
 public:
-    Planner(const std::vector<TgtTargetState>& actual) {
-        for (const TgtTargetState& target : actual) m_usedTids.insert(target.tid);
-    }
+    explicit Planner(TidPool& tids) : m_tids(tids) {}
 
     void Remove(const TgtTargetState& target) { m_removals.push_back(TgtCommand::Of(Op::DeleteTarget, target.tid)); }
 
@@ -49,7 +47,7 @@ public:
     }
 
     void Create(const DesiredTarget& desired) {
-        const int tid = FreeTid();
+        const int tid = m_tids.Take();
         m_grants.push_back(TgtCommand::Of(Op::NewTarget, tid, 0, desired.iqn));
         for (const DesiredLun& want : desired.luns) AddLun(tid, want);
         m_grants.push_back(TgtCommand::Of(Op::BindInitiator, tid, 0, desired.host));
@@ -67,26 +65,18 @@ private:
         m_grants.push_back(TgtCommand::Of(Op::SetLunIdentity, tid, want.lun, want.serial));
     }
 
-    // The lowest tid no target in tgtd holds (not even one this plan deletes).
-    int FreeTid() {
-        int tid = 1;
-        while (m_usedTids.count(tid)) ++tid;
-        m_usedTids.insert(tid);
-        return tid;
-    }
-
-    std::set<int> m_usedTids;
+    TidPool& m_tids;  // a target this plan deletes keeps its tid until the plan is done
     std::vector<TgtCommand> m_removals, m_grants;
 };
 
 }  // namespace
 
 std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
-                                    const Layout& desired) {
+                                    const Layout& desired, TidPool& tids) {
     std::map<std::string, const DesiredTarget*> wanted;
     for (const DesiredTarget& target : desired.targets) wanted[target.iqn] = &target;
 
-    Planner planner(actual);
+    Planner planner(tids);
     std::set<std::string> kept;
     for (const TgtTargetState& target : actual) {
         if (!IsOwned(names, target.name)) continue;
@@ -102,6 +92,13 @@ std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<
     for (const DesiredTarget& target : desired.targets)
         if (!kept.count(target.iqn)) planner.Create(target);
     return planner.Steps();
+}
+
+std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
+                                    const Layout& desired) {
+    TidPool tids;
+    for (const TgtTargetState& target : actual) tids.Use(target.tid);
+    return PlanChanges(names, actual, desired, tids);
 }
 
 }  // namespace zoscsi::tgt

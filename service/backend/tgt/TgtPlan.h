@@ -1,4 +1,4 @@
-// TgtPlan: the tgtadm requests that take tgtd from what it shows to a
+// TgtPlan: the tgtadm requests that take tgtd from what it holds to a
 // layout. Pure.
 //
 // Only targets this instance owns (TgtLayout.h) are touched. Every request
@@ -12,12 +12,19 @@
 
 #include "backend/tgt/TgtAdm.h"
 #include "backend/tgt/TgtLayout.h"
+#include "backend/tgt/TgtModel.h"
 #include "backend/tgt/TgtShow.h"
 
 #include <vector>
 
 namespace zoscsi::tgt {
 
+// `actual`: the targets to bring to `desired` (those of the name space
+// that are not in `desired` are deleted); new targets take their tids from
+// `tids`.
+std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
+                                    const Layout& desired, TidPool& tids);
+// The same with the tids of `actual` alone in use.
 std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
                                     const Layout& desired);
 

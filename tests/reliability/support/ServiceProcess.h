@@ -46,6 +46,8 @@ public:
 
     // NAME=VALUE for the service's environment from the next start on.
     void AddEnvironment(const std::string& assignment) { m_options.environment.push_back(assignment); }
+    // A [ZoScsiSrv] setting from the next start on.
+    void AddSetting(const std::string& key, const std::string& value) { m_options.settings.emplace_back(key, value); }
 
     // Writes zo.conf, spawns the service and waits until its socket accepts
     // a connection. False with the reason (and the log's tail) when it
