@@ -16,22 +16,35 @@ namespace fs = std::filesystem;
 
 namespace zobench {
 
-RealService::RealService(const std::string& root) : m_root(root) {
+RealService::RealService(const std::string& root, const std::string& settings) : m_root(root) {
     fs::create_directories(m_root + "/run");
     fs::create_directories(m_root + "/state");
     fs::permissions(m_root + "/run", fs::perms::owner_all);
     fs::permissions(m_root + "/state", fs::perms::owner_all);
+    Configure(settings);
+    Activate();
+}
+
+void RealService::Configure(const std::string& settings) const {
     // ZO_BENCH_SERVICE_PREFIX (e.g. "strace -f -c -o /tmp/service.txt")
     // runs the service under another program, to look inside it.
     const char* prefix = std::getenv("ZO_BENCH_SERVICE_PREFIX");
     std::ofstream(m_root + "/zo.conf", std::ios::trunc)
         << "[OnDemandServices]\nZoScsiSrv = " << (prefix && *prefix ? std::string(prefix) + " " : std::string())
-        << ZO_BENCH_ZOSCSISRV << "\nZoScsiSrv.idle_exit = 600\n";
+        << ZO_BENCH_ZOSCSISRV << "\nZoScsiSrv.idle_exit = 600\n"
+        << (settings.empty() ? std::string() : "\n[ZoScsiSrv]\n" + settings);
+}
+
+void RealService::Activate() const {
     setenv("ZO_RUNTIME_DIR", (m_root + "/run").c_str(), 1);
     setenv("ZO_STATE_DIR", (m_root + "/state").c_str(), 1);
     setenv("ZO_CONFIG", (m_root + "/zo.conf").c_str(), 1);
     unsetenv("ZO_SERVICE_ZoScsiSrv");
     unsetenv("ZO_SERVICE_ZoScsiSrv_SESSION");
+}
+
+std::string RealService::InstanceFolder(const std::string& clientName) const {
+    return m_root + "/run/ZoScsiSrv/" + clientName;
 }
 
 RealService::~RealService() { StopAll(); }
@@ -41,6 +54,7 @@ std::string RealService::StateFolder(const std::string& clientName) const {
 }
 
 CYbError RealService::Connect(ZoScsiSrvClient& client, const std::string& clientName) const {
+    Activate();
     return client.Initialize(clientName, "bench", 0);
 }
 

@@ -15,7 +15,8 @@ namespace zobench {
 
 class RealService {
 public:
-    explicit RealService(const std::string& root);
+    // `settings`: lines of the [ZoScsiSrv] section ("Backend = tgt\n...").
+    explicit RealService(const std::string& root, const std::string& settings = "");
     ~RealService();  // stops every instance it launched
     RealService(const RealService&) = delete;
     RealService& operator=(const RealService&) = delete;
@@ -25,6 +26,14 @@ public:
 
     // Initializes `client` for `clientName`: launches the instance or reuses it.
     CYbError Connect(ZoScsiSrvClient& client, const std::string& clientName) const;
+    // Writes the configuration again with `settings` as its [ZoScsiSrv]
+    // section; an instance reads it at its next start.
+    void Configure(const std::string& settings) const;
+    // Points this process's environment at this service's folders again (for
+    // a program with several RealService roots); Connect does it first.
+    void Activate() const;
+    // The instance folder of the launched `clientName` (pid, service.log).
+    std::string InstanceFolder(const std::string& clientName) const;
 
     // Stops (SIGTERM, then SIGKILL after 5 s) every instance launched here.
     void StopAll();

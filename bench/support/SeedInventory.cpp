@@ -34,8 +34,10 @@ size_t SeedInventory(const std::string& folder, const SeedPlan& plan) {
                 queries.InsertLun(zoscsi::LunRecord{target, id, zoscsi::LunName(target, id), plan.lunBytes, 0, "",
                                                     true, kCreated + id});
                 for (int h = 0; h < plan.hostsPerLun; ++h)
-                    queries.InsertMapping(zoscsi::MappingRecord{target, id, SeedHostName((id + h) % plan.hostCount)},
-                                          kCreated);
+                    queries.InsertMapping(
+                        zoscsi::MappingRecord{target, id,
+                                              SeedHostName(plan.hostPerTarget ? t + h : (id + h) % plan.hostCount)},
+                        kCreated);
                 lines += plan.hostsPerLun > 0 ? static_cast<size_t>(plan.hostsPerLun) : 1;
             }
         }

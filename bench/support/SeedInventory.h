@@ -15,6 +15,7 @@ struct SeedPlan {
     int hostsPerLun = 1;           // mappings to SeedHostName(...), 0 for none
     int hostCount = 1000;          // LUN n is mapped to hosts (n + h) % hostCount
     uint64_t lunBytes = 1u << 20;
+    bool hostPerTarget = false;    // every LUN of target t is mapped to SeedHostName(t + h) instead
     std::string targetPrefix = "iqn.2024-01.test.bench:t";
 };
 

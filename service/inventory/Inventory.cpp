@@ -142,7 +142,7 @@ ServiceStatus Inventory::Mutate(const char* what, const Mutation& mutation) {
     // A change waits for a restore here, outside the write, so that waiting
     // callers do not queue behind each other; a failed restore is tried
     // again by the change itself.
-    const ServiceStatus ready = AwaitBackend("resynchronise");
+    const ServiceStatus ready = AwaitBackend(what);
     if (ready.number == ZoScsiServer::kErrBusy) return ready;
     BackendCall backend(m_backend);
     ServiceStatus status;

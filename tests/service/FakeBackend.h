@@ -24,8 +24,11 @@ public:
     void ClearCalls() {
         std::lock_guard<std::mutex> lock(m_lock);
         m_calls.clear();
+        m_commits.clear();
     }
     size_t lastSnapshotLuns = 0;
+    // What AwaitReady answers (a restore still running: a refusal with the busy number).
+    zoscsi::BackendStatus ready = zoscsi::BackendStatus::Ok();
 
     const char* Name() const override { return "fake"; }
     zoscsi::BackendStatus Start(uint32_t fabric, const zoscsi::InventorySnapshot& inventory) override {
@@ -55,6 +58,17 @@ public:
     std::string ExportOf(const zoscsi::LunRecord& l, const std::string& host) const override {
         return l.open && !host.empty() ? "fake:" + l.target + "/" + host : std::string();
     }
+    zoscsi::BackendStatus AwaitReady() override { return ready; }
+    std::string State() const override { return ready.ok ? "ready" : ready.text; }
+    // How many calls had been made at each Committed().
+    std::vector<size_t> CommitsAfter() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_commits;
+    }
+    void Committed() override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_commits.push_back(m_calls.size());
+    }
 
 private:
     static std::string LunText(const zoscsi::LunRecord& l) {
@@ -77,4 +91,5 @@ private:
 
     mutable std::mutex m_lock;
     std::vector<std::string> m_calls;
+    std::vector<size_t> m_commits;
 };

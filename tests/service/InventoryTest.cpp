@@ -297,6 +297,41 @@ TEST_F(InventoryTest, ABackendNotYetStartedIsStartedBeforeTheNextChange) {
     EXPECT_EQ(inventory->Start(2).number, kErrInvalidArgument);
 }
 
+// While the backend restores its exports, changes are refused as busy with
+// its progress (after the backend's own bounded wait), listings are served,
+// and a start or reload answers with the same refusal.
+TEST_F(InventoryTest, ChangesWaitForARestoringBackendListingsDoNot) {
+    ASSERT_TRUE(inventory->CreateTarget("t1", "").ok());
+    backend.ClearCalls();
+    backend.ready = BackendStatus::Refuse(kErrBusy, "restoring exports: 3 of 10 done");
+    for (const ServiceStatus& refused : {inventory->CreateTarget("t2", ""), inventory->DeleteTarget("t1"),
+                                         inventory->Start(ISCSI), inventory->Resync()}) {
+        EXPECT_EQ(refused.number, kErrBusy);
+        EXPECT_NE(refused.text.find(": restoring exports: 3 of 10 done"), std::string::npos) << refused.text;
+    }
+    EXPECT_EQ(inventory->CreateTarget("t2", "").text,
+              "backend fake refused to create a target: restoring exports: 3 of 10 done");
+    EXPECT_TRUE(backend.Calls().empty()) << "nothing reached the backend";
+    EXPECT_EQ(Targets(), std::vector<std::string>{"t1"});
+    EXPECT_EQ(inventory->backendState(), "restoring exports: 3 of 10 done");
+    EXPECT_TRUE(inventory->Start(ISCSI, false).ok()) << "the service's own start does not wait";
+
+    backend.ready = BackendStatus::Fail("the restore failed");  // the change itself tries again
+    EXPECT_TRUE(inventory->CreateTarget("t2", "").ok());
+    EXPECT_EQ(inventory->Start(ISCSI).number, kErrBackend);
+}
+
+// Committed follows each committed change; a refused one is rolled back
+// and only the resynchronisation after it commits.
+TEST_F(InventoryTest, TheBackendHearsOfEachCommitAndOfNoRollback) {
+    backend.ClearCalls();
+    ASSERT_TRUE(inventory->CreateTarget("t1", "").ok());
+    backend.failOn = "CreateTarget";
+    EXPECT_FALSE(inventory->CreateTarget("t2", "").ok());
+    EXPECT_EQ(backend.Calls(), (std::vector<std::string>{"Start 1", "CreateTarget t1", "CreateTarget t2", "Resync 0"}));
+    EXPECT_EQ(backend.CommitsAfter(), (std::vector<size_t>{2, 4}));
+}
+
 TEST_F(InventoryTest, StartAndResyncHandTheBackendTheWholeInventory) {
     ASSERT_TRUE(inventory->CreateTarget("tgt01", "").ok());
     NewLun("tgt01");

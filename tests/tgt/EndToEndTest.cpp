@@ -5,6 +5,7 @@
 #include "backend/tgt/SnapshotEdit.h"
 #include "backend/tgt/TgtBackend.h"
 #include "backend/tgt/TgtLayout.h"
+#include "backend/tgt/TgtShow.h"
 #include "Inventories.h"
 #include "TgtdHarness.h"
 #include "service/TempFolder.h"
@@ -12,6 +13,7 @@
 #include "ZoScsiServer.h"
 
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/socket.h>
 #include <netinet/in.h>
 #include <arpa/inet.h>
@@ -68,6 +70,53 @@ protected:
     }
 
     void Expect(const BackendStatus& status, const char* step) { ASSERT_TRUE(status.ok) << step << ": " << status.text; }
+
+    // This instance's targets in tgtd as "IQN luns L:PATH:SERIAL ... acl HOST ...".
+    std::set<std::string> Held() const {
+        const ProcessResult shown = RunTool({"/usr/sbin/tgtadm", "--control-port=" + std::to_string(tgtd.controlPort()),
+                                             "--lld=iscsi", "--mode", "target", "--op", "show"});
+        std::vector<TgtTargetState> targets;
+        std::string error;
+        EXPECT_TRUE(ParseTargets(shown.out, targets, error)) << error;
+        std::set<std::string> held;
+        for (const TgtTargetState& target : targets) {
+            if (!IsOwned(Names(), target.name)) continue;
+            std::string line = target.name + " luns";
+            for (const TgtLunState& lun : target.luns)
+                if (lun.lun != 0) line += " " + std::to_string(lun.lun) + ":" + lun.path + ":" + lun.serial;
+            line += " acl";
+            for (const std::string& acl : target.acls) line += " " + acl;
+            held.insert(line);
+        }
+        return held;
+    }
+    // What tgtd must hold for `snapshot`, in the same form.
+    std::set<std::string> LaidOut(const InventorySnapshot& snapshot) const {
+        std::set<std::string> wanted;
+        for (const DesiredTarget& target : ComputeLayout(Names(), snapshot).targets) {
+            std::string line = target.iqn + " luns";
+            for (const DesiredLun& lun : target.luns)
+                line += " " + std::to_string(lun.lun) + ":" + lun.path + ":" + lun.serial;
+            wanted.insert(line + " acl " + target.host);
+        }
+        return wanted;
+    }
+    LayoutNames Names() const { return {"iqn.2026-12.test.zo", client, data / "luns"}; }
+    ProcessResult ByHand(const std::vector<std::string>& words) const {
+        std::vector<std::string> argv{"/usr/sbin/tgtadm", "--control-port=" + std::to_string(tgtd.controlPort()),
+                                      "--lld=iscsi"};
+        argv.insert(argv.end(), words.begin(), words.end());
+        return RunTool(argv);
+    }
+    int TidOf(const std::string& iqn) const {
+        const ProcessResult shown = ByHand({"--mode", "target", "--op", "show"});
+        std::vector<TgtTargetState> targets;
+        std::string error;
+        (void)ParseTargets(shown.out, targets, error);
+        for (const TgtTargetState& target : targets)
+            if (target.name == iqn) return target.tid;
+        return 0;
+    }
 
     TgtdHarness tgtd;
     TempFolder data, claims;
@@ -316,5 +365,129 @@ TEST_F(EndToEnd, CloseSucceedsWhileTheHostIsReadingAndCutsItOff) {
     reader.Kill();
     EXPECT_TRUE(closed.ok) << closed.text;
     EXPECT_FALSE(SeesAnything(kHostA));
+    tgtd.Stop();
+}
+
+// No "show" before a change: the backend plans on its model of tgtd. After
+// every kind of change tgtd holds exactly the inventory's layout, also when
+// tgtd lost a target behind the backend's back or was restarted empty (the
+// request that fails has the backend read tgtd again and mend it).
+TEST_F(EndToEnd, TgtdHoldsTheLayoutAfterEveryChangeAndAfterAFailureBehindItsBack) {
+    SKIP_UNLESS_POSSIBLE();
+    std::string error;
+    ASSERT_TRUE(tgtd.Start(error)) << error;
+    auto backend = MakeTgtBackendWith(Config(false), client, data.path());
+    const TargetRecord target{"disk1", "", 1};
+    inventory = WithTarget(inventory, target);
+    Expect(backend->Start(1, inventory), "start");
+    std::vector<LunRecord> luns;
+    for (int id = 1; id <= 3; ++id) {
+        luns.push_back(Lun("disk1", id, true, 1000 + id));
+        Expect(backend->CreateLun(luns.back()), "create");
+        inventory = WithLun(inventory, luns.back());
+    }
+    auto step = [&](const std::string& name, const std::function<BackendStatus()>& change, const InventorySnapshot& after) {
+        const BackendStatus status = change();
+        EXPECT_TRUE(status.ok) << name << ": " << status.text;
+        inventory = after;
+        EXPECT_EQ(Held(), LaidOut(inventory)) << name;
+    };
+    step("map 1 to A", [&] { return backend->MapHost(luns[0], kHostA, {kHostA}); }, WithHosts(inventory, luns[0], {kHostA}));
+    step("map 2 to A", [&] { return backend->MapHost(luns[1], kHostA, {kHostA}); }, WithHosts(inventory, luns[1], {kHostA}));
+    step("map 1 to B", [&] { return backend->MapHost(luns[0], kHostB, {kHostA, kHostB}); },
+         WithHosts(inventory, luns[0], {kHostA, kHostB}));
+    LunRecord closed = luns[1];
+    closed.open = false;
+    step("close 2", [&] { return backend->CloseLun(closed); }, WithLun(inventory, closed));
+    step("open 2", [&] { return backend->OpenLun(luns[1]); }, WithLun(inventory, luns[1]));
+    step("unmap 1 from A", [&] { return backend->UnmapHost(luns[0], kHostA, {kHostB}); },
+         WithHosts(inventory, luns[0], {kHostB}));
+
+    const int tidA = TidOf(Iqn("disk1", kHostA));
+    ASSERT_GT(tidA, 0);
+    ASSERT_TRUE(ByHand({"--mode", "target", "--op", "delete", "--force", "--tid=" + std::to_string(tidA)}).Succeeded());
+    step("map 3 to A after A's target went", [&] { return backend->MapHost(luns[2], kHostA, {kHostA}); },
+         WithHosts(inventory, luns[2], {kHostA}));
+
+    tgtd.KillHard();
+    ASSERT_TRUE(tgtd.Restart(error)) << error;
+    step("map 2 to B on a tgtd started again", [&] { return backend->MapHost(luns[1], kHostB, {kHostA, kHostB}); },
+         WithHosts(inventory, luns[1], {kHostA, kHostB}));
+    EXPECT_TRUE(Sees(kHostA, "disk1", 2));
+    step("unmap 2 from A and B", [&] { return backend->UnmapHost(luns[1], kHostA, {}); }, WithHosts(inventory, luns[1], {}));
+    step("delete 2", [&] { return backend->DeleteLun(luns[1]); }, WithoutLun(inventory, "disk1", 2));
+    backend->Stop();
+    tgtd.Stop();
+}
+
+// Two instances of one client name with two state folders on one tgtd: the
+// second is refused with the first's pid and state folder, touches nothing
+// of its exports, and is still refused once the first has died (its exports
+// are still there); the first starts again as if nothing happened.
+TEST_F(EndToEnd, ATgtdNameSpaceHasOneOwnerThatOutlivesItsCrash) {
+    SKIP_UNLESS_POSSIBLE();
+    std::string error;
+    ASSERT_TRUE(tgtd.Start(error)) << error;
+    TgtConfig config = Config(false);
+    config.stopOnExit = true;
+    auto owner = MakeTgtBackendWith(config, client, data.path());
+    LunRecord lun = Lun("disk1", 1);
+    inventory = WithHosts(WithTarget(inventory, TargetRecord{"disk1", "", 1}), lun, {kHostA});
+    ASSERT_TRUE(CreateBackingFile(data / "luns/disk1/1.img", k64MiB, error)) << error;
+    Expect(owner->Start(1, inventory), "the owner's start");
+    const std::set<std::string> exported = Held();
+    ASSERT_EQ(exported.size(), 1u);
+
+    TempFolder otherData;
+    auto other = MakeTgtBackendWith(config, client, otherData.path());
+    const BackendStatus refused = other->Start(1, {});
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.text.find("pid " + std::to_string(::getpid())), std::string::npos) << refused.text;
+    EXPECT_NE(refused.text.find("state folder " + data.path()), std::string::npos) << refused.text;
+    EXPECT_FALSE(other->Resync({}).ok);
+    EXPECT_FALSE(other->CreateLun(Lun("disk9", 1)).ok);
+    other->Stop();  // TgtStopOnExit: but it owns nothing to remove
+    EXPECT_EQ(Held(), exported);
+
+    owner.reset();  // killed: its exports stay in tgtd, its claim goes
+    other = MakeTgtBackendWith(config, client, otherData.path());
+    const BackendStatus still = other->Start(1, {});
+    EXPECT_FALSE(still.ok);
+    EXPECT_NE(still.text.find("state folder " + data.path()), std::string::npos) << still.text;
+    EXPECT_NE(still.text.find("has ended"), std::string::npos) << still.text;
+    other.reset();
+    EXPECT_EQ(Held(), exported);
+    EXPECT_TRUE(Sees(kHostA, "disk1", 1));
+
+    owner = MakeTgtBackendWith(config, client, data.path());
+    Expect(owner->Start(1, inventory), "the owner's start again");
+    EXPECT_EQ(Held(), exported);
+    owner->Stop();
+    EXPECT_TRUE(Held().empty());
+    tgtd.Stop();
+}
+
+// The file of a deleted LUN goes as soon as the inventory has committed the
+// deletion; until then it is only renamed, so that a kill before the commit
+// keeps the data of a LUN whose record stays.
+TEST_F(EndToEnd, ADeletedLunsDataGoesWithTheCommit) {
+    SKIP_UNLESS_POSSIBLE();
+    std::string error;
+    ASSERT_TRUE(tgtd.Start(error)) << error;
+    auto backend = MakeTgtBackendWith(Config(false), client, data.path());
+    LunRecord lun = Lun("disk1", 1);
+    inventory = WithTarget(inventory, TargetRecord{"disk1", "", 1});
+    Expect(backend->Start(1, inventory), "start");
+    Expect(backend->CreateLun(lun), "create");
+    Expect(backend->MapHost(lun, kHostA, {kHostA}), "map");
+    Expect(backend->UnmapHost(lun, kHostA, {}), "unmap");
+    Expect(backend->DeleteLun(lun), "delete");
+    const std::string file = data / "luns/disk1/1.img";
+    EXPECT_FALSE(BackingFileExists(file));
+    EXPECT_TRUE(BackingFileExists(file + ".deleted")) << "kept until the commit";
+    backend->Committed();
+    EXPECT_FALSE(BackingFileExists(file + ".deleted"));
+    EXPECT_TRUE(Held().empty());
+    backend->Stop();
     tgtd.Stop();
 }

@@ -41,6 +41,9 @@ public:
         if (times >= 0) ::setenv("ZO_FAKE_FAIL_TIMES", std::to_string(times).c_str(), 1);
     }
 
+    // Every call but a show takes `ms` longer.
+    void Delay(int ms) { ::setenv("ZO_FAKE_DELAY_MS", std::to_string(ms).c_str(), 1); }
+
     zoscsi::tgt::TgtAdm Adm(int controlPort = 7, int limitMs = 5000) const {
         return zoscsi::tgt::TgtAdm({Path(), controlPort, std::chrono::milliseconds(limitMs)});
     }
@@ -87,7 +90,7 @@ private:
     }
     static void Clear() {
         for (const char* name : {"ZO_FAKE_MODE", "ZO_FAKE_TARGETS", "ZO_FAKE_PORTALS", "ZO_FAKE_FAIL_ON",
-                                 "ZO_FAKE_FAIL_MESSAGE", "ZO_FAKE_FAIL_TIMES"})
+                                 "ZO_FAKE_FAIL_MESSAGE", "ZO_FAKE_FAIL_TIMES", "ZO_FAKE_DELAY_MS"})
             ::unsetenv(name);
     }
 

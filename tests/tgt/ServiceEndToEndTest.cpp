@@ -7,6 +7,7 @@
 #include "LogWriter.h"
 #include "ZoScsiSrvClient.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -143,4 +144,52 @@ TEST_F(ServiceEndToEnd, TheServiceExportsWhatItsInventorySays) {
     ASSERT_OK(service.ReloadConfiguration("reload"));
     EXPECT_TRUE(Sees(kHostB, "disk1", 1)) << Discover(kHostB, tgtd.url());
     EXPECT_FALSE(SeesAnything(kHostA));
+}
+
+// kill -9 of the service and of its tgtd: the next command launches the
+// service, which answers at once and restores its exports in the
+// background; that first command waits for the restore and succeeds. A
+// deleted LUN's file is gone when the deletion is answered.
+TEST_F(ServiceEndToEnd, TheFirstCommandAfterACrashOfServiceAndTgtdSucceeds) {
+    ZoScsiSrvClient service;
+    ASSERT_OK(service.Initialize(client, "zod", 0));
+    CreateTargetRequest target;
+    target.targetName = "disk1";
+    ASSERT_OK(service.AddTarget(target));
+    CreateLunRequest lun;
+    lun.targetName = "disk1";
+    lun.options = "-s 64M";
+    std::string name;
+    int32_t id = -1;
+    for (int i = 1; i <= 20; ++i) {  // 42 requests to restore: more than a start makes before it answers
+        ASSERT_OK(service.CreateLun(lun, name, id));
+        ASSERT_OK(service.MapHost(MapHostRequest(id, "disk1", kHostA, RequestHeader(1, ZoScsiServer::ISCSI, 0))));
+    }
+    ASSERT_OK(service.CreateLun(lun, name, id));
+    DeleteLunRequest remove;
+    remove.targetName = "disk1";
+    remove.lunId = id;
+    ASSERT_OK(service.DeleteLun(remove));
+    const std::string file = root / ("state/" + client + "/luns/disk1/" + std::to_string(id) + ".img");
+    EXPECT_NE(::access(file.c_str(), F_OK), 0);
+    EXPECT_NE(::access((file + ".deleted").c_str(), F_OK), 0) << "the data is gone with the answer";
+
+    const pid_t tgtdPid = tgtd.FindOtherTgtd();
+    ASSERT_GT(tgtdPid, 0);
+    ::kill(ServicePid(), SIGKILL);
+    ::kill(tgtdPid, SIGKILL);
+    for (int i = 0; i < 500 && (::kill(tgtdPid, 0) == 0 || tgtd.FindOtherTgtd() > 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(Sees(kHostA, "disk1", 1));
+
+    ZoScsiSrvClient again;
+    ASSERT_OK(again.Initialize(client, "zod", 0));
+    ASSERT_OK(again.CreateLun(lun, name, id));
+    ASSERT_OK(again.MapHost(MapHostRequest(id, "disk1", kHostA, RequestHeader(1, ZoScsiServer::ISCSI, 0))));
+    std::vector<std::string> status;
+    ASSERT_OK(again.ListLuns("status", "", status));
+    EXPECT_NE(std::find(status.begin(), status.end(), "backend-state=ready"), status.end());
+    EXPECT_TRUE(Sees(kHostA, "disk1", 1));
+    EXPECT_TRUE(Sees(kHostA, "disk1", 20));
+    EXPECT_TRUE(Sees(kHostA, "disk1", id));
 }

@@ -66,3 +66,59 @@ TEST(TgtApply, NothingIsAddedToATargetWhoseCreationFailed) {
                                                          "--mode target --op new --tid=2 --targetname=iqn.x:a:two",
                                                          "--mode target --op bind --tid=2 --initiator-name=g"}));
 }
+
+// Several requests at once: each runs once, a target's creation before its
+// LUNs, a LUN before its identity, the rule after all of its target's LUNs,
+// and access is taken away before any is granted. A failed LUN keeps its
+// host out of that target only.
+TEST(TgtApply, SideBySideRequestsKeepEachTargetsOrder) {
+    FakeTgtAdm fake;
+    fake.Delay(20);
+    fake.FailOn("--backing-store=/d/2-2.img", "tgtadm: invalid request");
+    std::vector<TgtCommand> plan = {TgtCommand::Of(Op::DeleteTarget, 9), TgtCommand::Of(Op::DeleteLun, 8, 4)};
+    for (int tid = 1; tid <= 3; ++tid) {
+        plan.push_back(TgtCommand::Of(Op::NewTarget, tid, 0, "iqn.x:a:" + std::to_string(tid)));
+        for (int lun = 1; lun <= 3; ++lun) {
+            plan.push_back(TgtCommand::Of(Op::NewLun, tid, lun, "/d/" + std::to_string(tid) + "-" + std::to_string(lun) + ".img"));
+            plan.push_back(TgtCommand::Of(Op::SetLunIdentity, tid, lun, "s"));
+        }
+        plan.push_back(TgtCommand::Of(Op::BindInitiator, tid, 0, "h" + std::to_string(tid)));
+    }
+    ApplyOptions options;
+    options.workers = 4;
+    size_t told = 0;
+    options.ended = [&](const TgtCommand&, bool) { ++told; };
+    const ApplyOutcome outcome = ApplyPlan(fake.Adm(), plan, options);
+
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(told, plan.size());
+    const std::vector<std::string> requests = fake.Requests();
+    EXPECT_EQ(requests.size(), plan.size() - 2) << "the failed LUN's identity and its target's rule are skipped";
+    const TgtAdm adm = fake.Adm();
+    auto at = [&](const TgtCommand& command) {
+        const std::vector<std::string> argv = adm.Argv(command);
+        std::string request;  // as the fake tells it: without the program, control port and driver
+        for (size_t i = 3; i < argv.size(); ++i) request += (i > 3 ? " " : "") + argv[i];
+        for (size_t i = 0; i < requests.size(); ++i)
+            if (requests[i] == request) return static_cast<long>(i);
+        return -1L;
+    };
+    for (const TgtCommand& command : plan) {
+        const long self = at(command);
+        if (self < 0) continue;
+        if (command.op == Op::DeleteTarget || command.op == Op::DeleteLun) {
+            EXPECT_LT(self, 2) << TgtAdm::Describe(command);
+            continue;
+        }
+        for (const TgtCommand& before : plan) {
+            if (before.tid != command.tid) continue;
+            const bool creates = before.op == Op::NewTarget && command.op != Op::NewTarget;
+            const bool lunFirst = before.op == Op::NewLun && command.op == Op::SetLunIdentity && before.lun == command.lun;
+            const bool allLuns = command.op == Op::BindInitiator && (before.op == Op::NewLun || before.op == Op::SetLunIdentity);
+            if (creates || lunFirst || allLuns) {
+                EXPECT_LT(at(before), self) << TgtAdm::Describe(before) << " before " << TgtAdm::Describe(command);
+            }
+        }
+    }
+    EXPECT_EQ(at(TgtCommand::Of(Op::BindInitiator, 2, 0, "h2")), -1);
+}

@@ -206,3 +206,39 @@ TEST_F(TgtBackendFake, ADeletionThatNeverCommittedKeepsTheData) {
     back.read(&head[0], 8);
     EXPECT_EQ(head, "precious");
 }
+
+// A start with many exports to make answers at once and restores in the
+// background: changes wait for it within their bound, else are refused
+// with its progress; a stop lets it finish first.
+TEST_F(TgtBackendFake, ALongRestoreRunsInTheBackgroundAndChangesWaitForIt) {
+    std::vector<LunRecord> luns;
+    std::vector<MappingRecord> mappings;
+    std::string error;
+    for (int id = 1; id <= 20; ++id) {
+        luns.push_back(Lun("t1", id));
+        mappings.push_back({"t1", id, "hostA"});
+        ASSERT_TRUE(CreateBackingFile(File("t1", id), 4096, error)) << error;
+    }
+    ASSERT_TRUE(CreateBackingFile(File("t1", 21), 4096, error)) << error;
+    fake.Delay(30);
+    TgtConfig config;
+    config.startDaemon = false;
+    config.tgtadmPath = FakeTgtAdm::Path();
+    config.claimDir = claims / "tgt";
+    config.restoreWait = std::chrono::milliseconds(0);
+    auto backend = MakeTgtBackendWith(config, "alpha", data.path());
+    ASSERT_TRUE(backend->Start(1, Inventory(luns, mappings)).ok);  // 42 requests to make
+
+    EXPECT_EQ(backend->State().rfind("restoring exports: ", 0), 0u) << backend->State();
+    EXPECT_NE(backend->State().find(" of 42 done"), std::string::npos) << backend->State();
+    const BackendStatus refused = backend->MapHost(Lun("t1", 21), "hostA", {"hostA"});
+    EXPECT_EQ(refused.number, ZoScsiServer::kErrBusy);
+    EXPECT_EQ(refused.text.rfind("restoring exports: ", 0), 0u) << refused.text;
+    EXPECT_EQ(backend->AwaitReady().number, ZoScsiServer::kErrBusy);
+
+    backend->Stop();  // waits for the restore: never left half-way
+    EXPECT_EQ(Count("--op bind"), 1u);
+    EXPECT_EQ(Count("--op update"), 20u);
+    EXPECT_EQ(backend->State(), "ready");
+    EXPECT_TRUE(backend->AwaitReady().ok);
+}

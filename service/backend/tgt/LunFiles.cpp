@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace zoscsi::tgt {
@@ -55,16 +56,21 @@ bool CreateBackingFile(const std::string& path, uint64_t sizeBytes, std::string&
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return Fail(error, "cannot create " + path);
     const bool sized = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
-    const int sizeErrno = errno;
-    const bool synced = sized && ::fsync(fd) == 0;
+    int failure = sized ? 0 : errno;
+    if (sized) {
+        // The file and its folder entry are synced at once: the file system
+        // may serve both with one flush of the disk.
+        std::thread folder([&path] { SyncFolder(Folder(path)); });
+        if (::fsync(fd) != 0) failure = errno;
+        folder.join();
+    }
     ::close(fd);
-    if (!synced) {
-        errno = sized ? errno : sizeErrno;
+    if (failure != 0) {
+        errno = failure;
         Fail(error, "cannot give " + path + " " + std::to_string(size) + " bytes");
         ::unlink(path.c_str());
         return false;
     }
-    SyncFolder(Folder(path));
     return true;
 }
 

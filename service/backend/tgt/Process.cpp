@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -155,6 +156,16 @@ std::string FirstLines(std::string text) {
     return text;
 }
 
+// Sleeps until `pid` has ended or `deadline` has passed (pidfd_open, where
+// the kernel has it; the caller's polling loop does the rest).
+void AwaitExit(pid_t pid, Clock::time_point deadline) {
+    const Fd exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (exited.get() < 0) return;
+    pollfd fd{exited.get(), POLLIN, 0};
+    while (::poll(&fd, 1, RemainingMs(deadline)) < 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 std::string ProcessResult::Describe() const {
@@ -202,6 +213,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 
     // Both streams closed: it should end at once; still hold it to the limit.
     int status = 0;
+    if (!timedOut) AwaitExit(pid, deadline);
     while (!timedOut) {
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) {

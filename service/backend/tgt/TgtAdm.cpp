@@ -1,5 +1,7 @@
 #include "backend/tgt/TgtAdm.h"
 
+#include "common/ServiceLog.h"
+
 namespace zoscsi::tgt {
 namespace {
 
@@ -121,6 +123,9 @@ TgtAdmResult TgtAdm::Run(const TgtCommand& command) const {
                                                  : "exit 0 with an answer it never gives: " + Head(run.out);
         result.text = Text(Words(command, &m_store)) + ": " + why;
     }
+    // Every call at the tracing level: what the service asked of tgtd, and how long it took.
+    ServiceLog(2, "TgtAdm::Run",
+               (result.ok ? Describe(command) : result.text) + " (" + std::to_string(run.elapsed.count()) + " ms)");
     return result;
 }
 

@@ -87,7 +87,8 @@ public:
     static std::string Describe(const TgtCommand& command);
 
     // Safe to call from several threads at once (tgtd takes requests from
-    // several tgtadm processes; it serves them one after the other).
+    // several tgtadm processes; it serves them one after the other). Each
+    // call is logged at the tracing level (2).
     TgtAdmResult Run(const TgtCommand& command) const;
 
     // Calls made and their summed time, for measurements.

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 namespace zoscsi::tgt {
@@ -39,6 +41,20 @@ void RaiseDescriptorLimit(pid_t pid) {
     if (::prlimit(pid, RLIMIT_NOFILE, nullptr, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
     limit.rlim_cur = limit.rlim_max;
     (void)::prlimit(pid, RLIMIT_NOFILE, &limit, nullptr);
+}
+
+// The process holding tgtd's lock on `controlPort` (tgtd keeps a POSIX
+// record lock on its socket's ".lock" file while it runs); 0 when none.
+pid_t ControlPortHolder(int controlPort) {
+    const std::string path = "/var/run/tgtd/socket." + std::to_string(controlPort) + ".lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return 0;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    ::close(fd);
+    return held ? probe.l_pid : 0;
 }
 
 std::string Joined(const std::vector<std::string>& items) {
@@ -76,6 +92,16 @@ BackendStatus TgtDaemon::Ensure() {
 }
 
 BackendStatus TgtDaemon::Launch() {
+    const Clock::time_point deadline = Clock::now() + m_config.startLimit;
+    // A tgtd that was killed goes on holding its control port and portal
+    // until its last thread has ended, which takes a while for one with
+    // thousands of LUNs; a new one started before that fails to bind.
+    while (const pid_t holder = ControlPortHolder(m_config.controlPort)) {
+        if (Clock::now() >= deadline)
+            return BackendStatus::Fail("tgtd pid " + std::to_string(holder) + " holds control port " +
+                                       std::to_string(m_config.controlPort) + " but does not answer");
+        std::this_thread::sleep_for(kPoll);
+    }
     const std::vector<std::string> argv =
         TgtdArgv(m_config.tgtdPath, m_config.controlPort, m_config.Portal(), m_config.ioThreads);
     m_logOffset = FileSize(m_logPath);
@@ -84,7 +110,6 @@ BackendStatus TgtDaemon::Launch() {
         return BackendStatus::Fail("cannot start tgtd: " + error);
     ++m_launches;
 
-    const Clock::time_point deadline = Clock::now() + m_config.startLimit;
     std::string why;
     while (!Answers(why)) {
         if (!m_child.Running())

@@ -8,6 +8,7 @@
 //   ZO_FAKE_FAIL_ON       a call with an argument containing this fails:
 //   ZO_FAKE_FAIL_MESSAGE  written to stderr (default "tgtadm: invalid request"),
 //   ZO_FAKE_FAIL_TIMES    for the first N such calls only (default: all), exit 22
+//   ZO_FAKE_DELAY_MS      every call but a show sleeps this long first
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +79,8 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    const std::string delay = Env("ZO_FAKE_DELAY_MS");
+    if (!delay.empty() && !Has(args, "show")) usleep(static_cast<useconds_t>(std::atoi(delay.c_str()) * 1000));
     const std::string failOn = Env("ZO_FAKE_FAIL_ON");
     if (!failOn.empty()) {
         for (const std::string& arg : args) {
