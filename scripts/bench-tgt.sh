@@ -12,12 +12,26 @@
 #     and writes with a flush after every 32 (bench_iscsi_write), ours and a
 #     candidate in turn, REPS times; the ratio is ours over the best
 #     candidate, median and spread of the pairs.
+# And the control plane (bench_tgt_control), each beside the same exports
+# made by hand with tgtadm on a private tgtd:
+#   - create + map a LUN to a known and to a new host, less the CLI's start
+#     (the library against the service; by hand: the file, then tgtadm);
+#   - tgtadm calls per change, and for a restore;
+#   - recovery after kill -9 of the service and its tgtd at RESTORE LUNs:
+#     until the restarted service has every export back, its first change
+#     sent at once, against tgtd restarted by hand and the same exports made
+#     one tgtadm after another, with and without the LUNs' identity, and 4 at
+#     once; medians of ROUNDS; and at the largest, the service's restore with
+#     1, 2, 4 and 8 tgtadm at once;
+#   - seeding (create + map) through the service with 10 and 1,000 LUNs
+#     exported.
 # Needs root, tgtd, tgtadm, iscsi-perf and the built zoscsisrv,
-# bench_tgt_seed and bench_iscsi_write. Every process it starts is stopped
-# and every file it makes removed on every way out.
+# bench_tgt_seed, bench_iscsi_write and bench_tgt_control. Every process it
+# starts is stopped and every file it makes removed on every way out.
 #
 #   bash scripts/bench-tgt.sh [BUILD_DIR] [--luns "1 100 1000 4000"] [--reps 3]
-#        [--seconds 2] [--hand "rdwr:16 rdwr:1 aio"] [--writes "1 1000"] [--smoke]
+#        [--seconds 2] [--hand "rdwr:16 rdwr:1 aio"] [--writes "1 1000"]
+#        [--restore "100 300 1000"] [--rounds 3] [--smoke]
 # --smoke: one LUN, one short pass of each measure (proves the script works).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,14 +42,20 @@ writes_list="1 1000"
 reps=3
 seconds=2
 candidates="rdwr:16 rdwr:1 aio"
+restore_list="100 300 1000"
+rounds=3
+control_ops=40
+seed_sizes="10 1000"
 while [ $# -gt 0 ]; do
   case $1 in
+    --restore) restore_list=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
     --luns) luns_list=$2; shift 2 ;;
     --writes) writes_list=$2; shift 2 ;;
     --reps) reps=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --hand) candidates=$2; shift 2 ;;
-    --smoke) luns_list=1; writes_list=1; reps=1; seconds=1; shift ;;
+    --smoke) luns_list=1; writes_list=1; reps=1; seconds=1; restore_list=60; rounds=1; control_ops=3; seed_sizes="10 60"; shift ;;
     -*) echo "bench-tgt: unknown option $1"; exit 64 ;;
     *) build=$1; shift ;;
   esac
@@ -44,10 +64,11 @@ done
 service="$build/service/zoscsisrv"
 seed="$build/bench/bench_tgt_seed"
 writer="$build/bench/bench_iscsi_write"
+control="$build/bench/bench_tgt_control"
 missing=""
 [ "$(id -u)" -eq 0 ] || missing="$missing root"
 for tool in tgtd tgtadm iscsi-perf; do command -v $tool >/dev/null || missing="$missing $tool"; done
-for program in "$service" "$seed" "$writer"; do [ -x "$program" ] || missing="$missing $program"; done
+for program in "$service" "$seed" "$writer" "$control"; do [ -x "$program" ] || missing="$missing $program"; done
 if [ -n "$missing" ]; then
   echo "bench-tgt: skipped (needs:$missing)"
   exit 0
@@ -300,16 +321,80 @@ row() {  # title kind N
     "$pm" "$(echo $pairs | tr ' ' '\n' | spread %.2f)"
 }
 
-# --- rows the control-plane work adds -----------------------------------
-# Each prints its table rows, or nothing until it is measured here:
-#   create + map (known host, new host), less CLI start, ours and by hand;
-#   tgtadm calls per operation (a map to a known host, a restore of N LUNs);
-#   recovery after kill -9 of service and tgtd at 100 / 300 / 1,000 LUNs;
-#   seeding through the service, ops/s at 10 against 1,000 LUNs.
-rows_create_map() { :; }
-rows_tgtadm_calls() { :; }
-rows_recovery() { :; }
-rows_seeding() { :; }
+# --- the control plane (bench_tgt_control) --------------------------------
+
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }
+ops_line=""; calls_line=""; restore_lines=(); workers_line=""; seed_line=""
+
+control_plane() {
+  local out n
+  echo "== the control plane: create + map, tgtadm calls, recovery at $restore_list LUNs, seeding at $seed_sizes"
+  out=$(TMPDIR="$work" "$control" --mode ops --ops "$control_ops") || { echo "$out"; exit 1; }
+  ops_line=$(echo "$out" | grep '^row=create_map_known_host')$'\n'$(echo "$out" | grep '^row=create_map_new_host')
+  calls_line=$(echo "$out" | grep '^row=tgtadm_calls')
+  echo "$out" | sed 's/^/  /'
+  local largest_restore=${restore_list##* }
+  for n in $restore_list; do
+    local sweep=no
+    [ "$n" = "$largest_restore" ] && sweep=yes
+    out=$(TMPDIR="$work" "$control" --mode restore --luns "$n" --rounds "$rounds" --sweep "$sweep") || { echo "$out"; exit 1; }
+    echo "$out" | sed 's/^/  /'
+    restore_lines+=("$(echo "$out" | grep '^row=restore ')")
+    [ "$sweep" = yes ] && workers_line=$(echo "$out" | grep '^row=restore_workers')
+  done
+  out=$(TMPDIR="$work" "$control" --mode seed --luns "${seed_sizes%% *}" --versus "${seed_sizes##* }" --ops "$((control_ops * 2 + 20))") \
+    || { echo "$out"; exit 1; }
+  echo "$out" | sed 's/^/  /'
+  seed_line=$(echo "$out" | grep '^row=seed')
+}
+
+rows_create_map() {
+  local line
+  while read -r line; do
+    [ -n "$line" ] || continue
+    local who="a known host (new logicalunit, identity)"
+    [ "$(echo "$line" | field row)" = create_map_new_host ] && who="a new host (new target, new logicalunit, identity, bind)"
+    printf '| create + map to %s, less CLI start, ms | – | %s | %s (the file, then tgtadm) | %s |\n' "$who" \
+      "$(echo "$line" | field ours_ms)" "$(echo "$line" | field hand_ms)" "$(echo "$line" | field ratio)"
+  done <<<"$ops_line"
+  local known=${ops_line%%$'\n'*}
+  printf '| of which: the service'"'"'s creation alone, and one disk flush, ms | – | %s; %s | – | – |\n' \
+    "$(echo "$known" | field ours_create_ms)" "$(echo "$known" | field disk_flush_ms)"
+}
+
+rows_tgtadm_calls() {
+  printf '| tgtadm calls: create LUN, map to a known host, map to a new host, unmap the last LUN, delete LUN | – | %s, %s, %s, %s, %s | 0, 2, 4, 1, 0 (1 for a map without identity) | – |\n' \
+    "$(echo "$calls_line" | field create_lun)" "$(echo "$calls_line" | field map_known_host)" \
+    "$(echo "$calls_line" | field map_new_host)" "$(echo "$calls_line" | field unmap_last_lun)" \
+    "$(echo "$calls_line" | field delete_lun)"
+  local line
+  for line in "${restore_lines[@]}"; do
+    printf '| tgtadm calls for a restore | %s | %s | %s (%s without identity) | – |\n' "$(echo "$line" | field luns)" \
+      "$(echo "$line" | field ours_calls)" "$(echo "$line" | field hand_calls)" \
+      "$(echo "$line" | field hand_without_identity_calls)"
+  done
+}
+
+rows_recovery() {
+  local line
+  for line in "${restore_lines[@]}"; do
+    printf '| recovery after kill -9 of service and tgtd, s (first change answered at) | %s | %s (%s) | %s (one after another); %s without identity; %s 4 at once | %s; %s; %s |\n' \
+      "$(echo "$line" | field luns)" "$(echo "$line" | field ours_s)" "$(echo "$line" | field first_change_s)" \
+      "$(echo "$line" | field hand_s)" "$(echo "$line" | field hand_without_identity_s)" \
+      "$(echo "$line" | field hand_at_once_s)" "$(echo "$line" | field ratio)" \
+      "$(echo "$line" | field ratio_without_identity)" "$(echo "$line" | field ratio_at_once)"
+  done
+  [ -n "$workers_line" ] && printf '| the same restore with 1, 2, 4, 8 tgtadm at once, s | %s | %s, %s, %s, %s | – | – |\n' \
+    "$(echo "$workers_line" | field luns)" "$(echo "$workers_line" | field w1_s)" "$(echo "$workers_line" | field w2_s)" \
+    "$(echo "$workers_line" | field w4_s)" "$(echo "$workers_line" | field w8_s)"
+  return 0
+}
+
+rows_seeding() {
+  printf '| seeding through the service (create + map), ops/s | %s → %s | %s → %s | – | %s |\n' \
+    "$(echo "$seed_line" | field luns)" "$(echo "$seed_line" | field versus_luns)" "$(echo "$seed_line" | field ops_per_s)" \
+    "$(echo "$seed_line" | field versus_ops_per_s)" "$(echo "$seed_line" | field ratio)"
+}
 
 # --- the run ---------------------------------------------------------------
 
@@ -327,6 +412,7 @@ for n in $luns_list; do
   compare "$n" "${kinds[@]}"
   stop_ours
 done
+control_plane
 
 echo
 echo "| measure | N | ours (spread) | best by hand (how; spread) | ratio (spread of pairs) |"

@@ -2,7 +2,7 @@
 // initiator: a host sees exactly the LUNs mapped to it, with their size and
 // data, through remap, close, open, delete and a crash of tgtd.
 #include "backend/tgt/LunFiles.h"
-#include "backend/tgt/SnapshotEdit.h"
+#include "SnapshotEdit.h"
 #include "backend/tgt/TgtBackend.h"
 #include "backend/tgt/TgtLayout.h"
 #include "backend/tgt/TgtShow.h"

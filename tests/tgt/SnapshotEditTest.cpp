@@ -1,6 +1,6 @@
 // The backend's copy of the inventory after one change: removals take their
 // dependants along, replacements do not duplicate.
-#include "backend/tgt/SnapshotEdit.h"
+#include "SnapshotEdit.h"
 #include "Inventories.h"
 
 #include <gtest/gtest.h>

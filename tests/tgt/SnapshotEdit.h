@@ -1,5 +1,5 @@
-// SnapshotEdit: an inventory snapshot with one change made, as the backend
-// keeps its copy of the inventory between Start/Resync calls. Pure.
+// SnapshotEdit: an inventory snapshot with one change made, as the
+// end-to-end tests keep the inventory they tell the backend about. Pure.
 #pragma once
 
 #include "backend/Backend.h"

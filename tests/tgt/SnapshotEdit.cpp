@@ -1,4 +1,4 @@
-#include "backend/tgt/SnapshotEdit.h"
+#include "SnapshotEdit.h"
 
 #include <algorithm>
 
