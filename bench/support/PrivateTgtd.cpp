@@ -1,12 +1,10 @@
 #include "support/PrivateTgtd.h"
 
 #include "backend/tgt/TgtShow.h"
+#include "support/LoopbackPort.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -36,20 +34,7 @@ int FreeControlPort() {
     return 0;
 }
 
-int FreePortalPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
+int FreePortalPort() { return zotest::FreeLoopbackPort(); }
 
 pid_t FindTgtd(int controlPort) {
     const std::string wanted = "--control-port=" + std::to_string(controlPort);

@@ -69,6 +69,18 @@ protected:
         return static_cast<pid_t>(pid);
     }
 
+    // Adds target disk1; the request of a 64 MiB LUN in it.
+    static CreateLunRequest Disk1(ZoScsiSrvClient& service) {
+        CreateTargetRequest target;
+        target.targetName = "disk1";
+        const CYbError added = service.AddTarget(target);
+        EXPECT_FALSE(added.IsError()) << Text(added);
+        CreateLunRequest lun;
+        lun.targetName = "disk1";
+        lun.options = "-s 64M";
+        return lun;
+    }
+
     std::string Iqn(const std::string& target, const std::string& host) const {
         return zoscsi::tgt::TargetIqn({kPrefix, client, ""}, target, host);
     }
@@ -91,12 +103,7 @@ TEST_F(ServiceEndToEnd, TheServiceExportsWhatItsInventorySays) {
     ASSERT_OK(service.Initialize(client, "zod", 0));
     ASSERT_OK(service.StartScsiService(StartServiceRequest(RequestHeader(1, ZoScsiServer::ISCSI, 0))));
 
-    CreateTargetRequest target;
-    target.targetName = "disk1";
-    ASSERT_OK(service.AddTarget(target));
-    CreateLunRequest lun;
-    lun.targetName = "disk1";
-    lun.options = "-s 64M";
+    CreateLunRequest lun = Disk1(service);
     std::string name;
     int32_t id = -1;
     ASSERT_OK(service.CreateLun(lun, name, id));
@@ -153,12 +160,7 @@ TEST_F(ServiceEndToEnd, TheServiceExportsWhatItsInventorySays) {
 TEST_F(ServiceEndToEnd, TheFirstCommandAfterACrashOfServiceAndTgtdSucceeds) {
     ZoScsiSrvClient service;
     ASSERT_OK(service.Initialize(client, "zod", 0));
-    CreateTargetRequest target;
-    target.targetName = "disk1";
-    ASSERT_OK(service.AddTarget(target));
-    CreateLunRequest lun;
-    lun.targetName = "disk1";
-    lun.options = "-s 64M";
+    CreateLunRequest lun = Disk1(service);
     std::string name;
     int32_t id = -1;
     for (int i = 1; i <= 20; ++i) {  // 42 requests to restore: more than a start makes before it answers
