@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(JsonEscape, EveryByteValueGivesADocumentThatParses) {
     for (int b = 0; b < 256; ++b) {
         const std::string doc = Dump(Json{{"name", std::string("x") + static_cast<char>(b) + "y"}});
-        EXPECT_NO_THROW((void)Json::parse(doc)) << "byte " << b << ": " << doc;
+        EXPECT_TRUE(Json::accept(doc)) << "byte " << b << ": " << doc;
         for (unsigned char c : doc) EXPECT_GE(c, 0x20) << "byte " << b;
     }
 }
