@@ -111,6 +111,13 @@ TEST_F(TgtBackendFake, MappingExportsTheLunToThatHostOnlyInThisOrder) {
     EXPECT_EQ(tail[2].rfind("--mode logicalunit --op update --tid=1 --lun=1 --params=scsi_id=", 0), 0u);
     EXPECT_EQ(tail[3], "--mode target --op bind --tid=1 --initiator-name=hostA");
     EXPECT_EQ(Count("--initiator-address"), 0u);
+    // The detailed listing names the target the host was bound to; a closed
+    // or unmapped LUN is exported nowhere.
+    LunRecord closed = Lun("t1", 1);
+    EXPECT_EQ(backend->ExportOf(closed, "hostA"), iqn);
+    closed.open = false;
+    EXPECT_EQ(backend->ExportOf(closed, "hostA"), "");
+    EXPECT_EQ(backend->ExportOf(Lun("t1", 1), ""), "");
 }
 
 TEST_F(TgtBackendFake, ARefusedRequestFailsWithTgtadmsMessage) {
