@@ -21,8 +21,13 @@ public:
     // `what` completes "backend X refused to ...".
     template <class Call>
     ServiceStatus operator()(const std::string& what, Call&& call) {
+        const bool before = m_mutated;
         m_mutated = true;
-        return Run(what, std::forward<Call>(call));
+        ServiceStatus status = Run(what, std::forward<Call>(call));
+        // A refusal with a number of its own came before the backend changed
+        // anything: nothing to bring back in line for it.
+        if (!status.ok() && status.number != kErrBackend) m_mutated = before;
+        return status;
     }
 
     // The same for Start and Resync, which change nothing to mend afterwards.

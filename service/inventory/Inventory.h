@@ -86,7 +86,8 @@ private:
 
     // Runs `mutation` in a write transaction; SQLite failures become
     // kErrInventory. When the backend was called but the transaction did not
-    // commit, the backend is brought back in line with the inventory. While
+    // commit, the backend is brought back in line with the inventory (not
+    // after a refusal with a number of its own: it changed nothing). While
     // the backend restores its exports, waits for it within its bound and
     // otherwise refuses with kErrBusy and the restore's progress.
     ServiceStatus Mutate(const char* what, const Mutation& mutation);

@@ -273,6 +273,7 @@ TEST_F(InventoryTest, ABackendRefusalKeepsTheErrorNumberItNames) {
     const ServiceStatus status = inventory->MapHost("tgt01", 1, "h1");
     EXPECT_EQ(status.number, kErrLimit);
     EXPECT_EQ(status.text, "backend fake refused to map LUN 1 of target tgt01 to \"h1\": refused by the fake");
+    EXPECT_EQ(backend.Calls().back(), "MapHost tgt01/1 open h1 [h1]") << "nothing to resynchronise after it";
 }
 
 TEST_F(InventoryTest, ABackendThatThrowsIsARefusal) {
