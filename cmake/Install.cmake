@@ -19,11 +19,12 @@
 #   share/doc/zoscsisrv/        the user's guide (docs/*.md) and
 #                               examples/zo.conf.sample
 #
-# Components (one Debian package each, see cmake/Packaging.cmake):
+# Components (`cmake --install --component NAME`):
 #   library      the two shared libraries (runtime)
 #   development  headers, the .so links, CMake package, pkg-config files
 #   service      zoscsisrv, its unit, its manual page, docs, sample config
 #   cli          zoscsictl, its manual page, bash completion
+# The Debian packages (debian/) split the same files by debian/*.install.
 #
 # Every rule for a target built elsewhere is guarded with if(TARGET ...), so
 # the tree configures while a part is still missing.
@@ -153,8 +154,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/client/include/ ${PROJECT_SOURCE_DIR}/bo
   FILES_MATCHING PATTERN "*.h")
 
 # Files whose text names installed paths are configured at install time, from
-# the prefix the install really uses (`cmake --install --prefix`, or the
-# package's /usr under CPack), not the one the build was configured with.
+# the prefix the install really uses (`cmake --install --prefix`), not the
+# one the build was configured with.
 # They are written under $DESTDIR like every other file.
 function(zo_install_configured template destination component)
   get_filename_component(_name "${template}" NAME)
@@ -173,10 +174,9 @@ function(zo_install_configured template destination component)
   " COMPONENT ${component})
 endfunction()
 
-# An install into /usr (a distribution prefix, or the Debian packages, which
-# CPack installs with prefix /usr) needs no RUNPATH: the system's loader path
-# has the libraries. It is removed there when the install runs, whatever
-# prefix the build was configured with.
+# An install into /usr (a distribution prefix) needs no RUNPATH: the system's
+# loader path has the libraries. It is removed there when the install runs,
+# whatever prefix the build was configured with.
 function(zo_drop_runpath_under_usr component)
   if(NOT ZO_INSTALL_RPATH)
     return()

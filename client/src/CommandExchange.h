@@ -26,7 +26,7 @@ CYbError RunCommand(const Operation& op, const std::string& command, const std::
     CYbError error = exchange(op, message, reply);
     if (error.IsError()) return error;
     if (reply.errorNumber != 0)
-        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, op.failure));
+        return Refused(reply, FXErrorUtil::ErrorWin32(ZO_CLIENT_HERE(op.function), kServiceFailure, "%s", op.failure));
     return CYbError::Success();
 }
 

@@ -26,8 +26,15 @@ extern boost::shared_ptr<CLogWriterInterface> g_ptrLogWriter;
 
 // The default writer: one line per call on standard error,
 //   "2026-12-09T10:01:02.123Z L1 <function>:<line> <text>"
-// Its level comes from ZO_LOG_LEVEL, else [Log] Level in the configuration,
-// else 0. Thread-safe: a line is written with one write(2).
+// When standard error is a stream into the systemd journal (JOURNAL_STREAM
+// names it), a line starts with its priority for the journal instead of the
+// time, which the journal records itself:
+//   "<3>L-1 <function>:<line> <text>"
+// Priorities: level -1 and below err (3), 0 notice (5), 1 info (6), 2 and
+// above debug (7). The level of the default-constructed writer is
+// ConfiguredLevel(-1): a host program linking the library sees only
+// failures unless it asks for more. Thread-safe: a line is written with one
+// write(2).
 class StderrLogWriter : public CLogWriterInterface {
 public:
     StderrLogWriter();
@@ -37,8 +44,13 @@ public:
     int GetLevel() override;
     void SetLevel(int level);
 
+    // ZO_LOG_LEVEL, else [Log] Level of the configuration, else `fallback`.
+    // A value that is not a whole number is ignored.
+    static int ConfiguredLevel(int fallback);
+
 private:
     std::atomic<int> m_level;
+    bool m_journal;  // standard error was the journal's stream at construction
 };
 
 // Formats printf-style into a std::string, any length.

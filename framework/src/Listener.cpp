@@ -290,12 +290,24 @@ void ServiceListener::Run() {
     using Clock = std::chrono::steady_clock;
     const auto idleLimit = std::chrono::seconds(impl.options.idleExitSec);
     auto idleSince = Clock::now();
+    const bool beats = impl.options.heartbeatMillis > 0 && impl.options.heartbeat;
+    const auto beatEvery = std::chrono::milliseconds(impl.options.heartbeatMillis);
+    auto nextBeat = Clock::now();
     while (!impl.stopRequested.load()) {
         int waitMillis = -1;
+        if (beats) {
+            const auto now = Clock::now();
+            if (now >= nextBeat) {
+                impl.options.heartbeat();
+                nextBeat = now + beatEvery;
+            }
+            waitMillis = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(nextBeat - now).count());
+        }
         if (impl.options.idleExitSec > 0 && impl.active.load() == 0) {
             const auto left = idleSince + idleLimit - Clock::now();
             if (left <= Clock::duration::zero()) break;
-            waitMillis = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+            const int idleMillis = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+            waitMillis = waitMillis < 0 ? idleMillis : std::min(waitMillis, idleMillis);
         }
         pollfd fds[3] = {{impl.socket.Fd(), POLLIN, 0}, {impl.stopPipe[0], POLLIN, 0}, {impl.wakePipe[0], POLLIN, 0}};
         const int ready = ::poll(fds, 3, waitMillis);

@@ -4,6 +4,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,8 +14,6 @@
 
 namespace {
 
-// Level of the default writer: ZO_LOG_LEVEL, else [Log] Level, else 0.
-// A value that is not a whole number is ignored.
 bool ParseLevel(const std::string& text, int& level) {
     if (text.empty()) return false;
     errno = 0;
@@ -26,13 +25,27 @@ bool ParseLevel(const std::string& text, int& level) {
     return true;
 }
 
-int DefaultLevel() {
-    int level = 0;
-    const char* env = std::getenv("ZO_LOG_LEVEL");
-    if (env && ParseLevel(env, level)) return level;
-    std::string value;
-    if (zo::ConfigValue("Log", "Level", value) && ParseLevel(value, level)) return level;
-    return 0;
+// systemd names the journal stream it connects to standard error as
+// "DEVICE:INODE"; the variable is inherited, so it counts only while it
+// still names this process's standard error.
+bool StderrIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (!stream) return false;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    char extra = 0;
+    if (std::sscanf(stream, "%llu:%llu%c", &device, &inode, &extra) != 2) return false;
+    struct stat status {};
+    if (::fstat(2, &status) != 0) return false;
+    return static_cast<unsigned long long>(status.st_dev) == device &&
+           static_cast<unsigned long long>(status.st_ino) == inode;
+}
+
+int JournalPriority(int level) {
+    if (level <= -1) return 3;
+    if (level == 0) return 5;
+    if (level == 1) return 6;
+    return 7;
 }
 
 void WriteAll(int fd, const char* data, size_t size) {
@@ -75,23 +88,37 @@ std::string ZoFormat(const char* format, ...) {
     return out;
 }
 
-StderrLogWriter::StderrLogWriter() : m_level(DefaultLevel()) {}
+StderrLogWriter::StderrLogWriter() : m_level(ConfiguredLevel(-1)), m_journal(StderrIsJournal()) {}
 
-StderrLogWriter::StderrLogWriter(int level) : m_level(level) {}
+StderrLogWriter::StderrLogWriter(int level) : m_level(level), m_journal(StderrIsJournal()) {}
+
+int StderrLogWriter::ConfiguredLevel(int fallback) {
+    int level = fallback;
+    const char* env = std::getenv("ZO_LOG_LEVEL");
+    if (env && ParseLevel(env, level)) return level;
+    std::string value;
+    if (zo::ConfigValue("Log", "Level", value) && ParseLevel(value, level)) return level;
+    return fallback;
+}
 
 int StderrLogWriter::GetLevel() { return m_level.load(std::memory_order_relaxed); }
 
 void StderrLogWriter::SetLevel(int level) { m_level.store(level, std::memory_order_relaxed); }
 
 void StderrLogWriter::Write(int level, const char* function, int line, int, int, const char* format, ...) {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    struct tm utc {};
-    ::gmtime_r(&now.tv_sec, &utc);
     char head[96];
-    int headSize = std::snprintf(head, sizeof head, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ L%d ",
+    int headSize = 0;
+    if (m_journal) {
+        headSize = std::snprintf(head, sizeof head, "<%d>L%d ", JournalPriority(level), level);
+    } else {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        struct tm utc {};
+        ::gmtime_r(&now.tv_sec, &utc);
+        headSize = std::snprintf(head, sizeof head, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ L%d ",
                                  utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min,
                                  utc.tm_sec, now.tv_nsec / 1000000, level);
+    }
     std::string out(head, headSize > 0 ? static_cast<size_t>(headSize) : 0);
     out += function ? function : "-";
     out += ':';

@@ -1,14 +1,18 @@
 #include "app/ServiceRunner.h"
 
 #include "app/StateFolder.h"
+#include "app/SystemdNotify.h"
 #include "backend/BackendFactory.h"
 #include "common/ServiceLog.h"
 #include "inventory/Inventory.h"
+#include "LogWriter.h"
 #include "protocol/Dispatcher.h"
 #include "zo/InstanceIdentity.h"
 #include "zo/LaunchContext.h"
 #include "zo/Limits.h"
 #include "zo/ServiceListener.h"
+
+#include <boost/make_shared.hpp>
 
 #include <atomic>
 #include <csignal>
@@ -68,8 +72,10 @@ zo::DecodeLimits RequestLimits() {
     return limits;
 }
 
-zo::ListenerOptions ListenerOptionsOf(const ServiceConfig& config) {
+zo::ListenerOptions ListenerOptionsOf(const ServiceConfig& config, const SystemdNotify& systemd) {
     zo::ListenerOptions options;
+    options.heartbeatMillis = systemd.KeepAliveMillis();
+    options.heartbeat = [&systemd] { systemd.KeepAlive(); };
     options.limits = RequestLimits();
     options.endpoint = config.endpoint;
     options.sessionId = config.sessionId;
@@ -96,7 +102,7 @@ int InitialiseState(const CommandLine& line, const ConfigSources& sources) {
 
 }  // namespace
 
-int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) {
+int RunService(const ServiceConfig& config, const ConfigSources& reloadSources, const SystemdNotify& systemd) {
     std::string error;
     StateFolders folders;
     switch (PrepareStateFolders(config.stateDir, config.clientName, config.requireMountedState, folders, error)) {
@@ -142,7 +148,7 @@ int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) 
 
     int status = kExitOk;
     {
-        zo::ServiceListener listener(ListenerOptionsOf(config),
+        zo::ServiceListener listener(ListenerOptionsOf(config, systemd),
                                      [&dispatcher](const CNMessageBase& request, const zo::PeerInfo&) {
                                          return dispatcher.Handle(request);
                                      });
@@ -153,11 +159,15 @@ int RunService(const ServiceConfig& config, const ConfigSources& reloadSources) 
             zo::ReportReady(g_readyFd);
             g_listener = &listener;
             InstallSignals();
-            ServiceLog(1, kWhere, "serving client " + config.clientName + " on " + listener.BoundEndpoint() +
-                                      " with backend " + backend->Name() + ", inventory " + store->path());
+            const std::string serving = "serving client " + config.clientName + " on " + listener.BoundEndpoint() +
+                                        " with backend " + backend->Name();
+            ServiceLog(1, kWhere, serving + ", inventory " + store->path());
+            systemd.Ready(serving);
             listener.Run();
             g_listener = nullptr;
-            ServiceLog(1, kWhere, "stopping after " + std::to_string(listener.ServedRequests()) + " requests");
+            const std::string stopping = "stopping after " + std::to_string(listener.ServedRequests()) + " requests";
+            systemd.Stopping(stopping);
+            ServiceLog(1, kWhere, stopping);
         }
     }
     inventory.Stop();
@@ -184,6 +194,10 @@ int ServiceMain(int argc, char** argv) {
         return kExitOk;
     }
     if (!line.config.empty()) setenv("ZO_CONFIG", line.config.c_str(), 1);
+    // The log level is read once the configuration file is known. Unlike a
+    // host program, the service logs refusals (level 0) unless told otherwise.
+    g_ptrLogWriter = boost::make_shared<StderrLogWriter>(StderrLogWriter::ConfiguredLevel(0));
+    const SystemdNotify systemd(launch.launched);
     ConfigSources sources;
     if (!ProcessConfigSources(!line.config.empty(), sources, error)) return Fail(kExitConfig, error);
     if (line.initState) return InitialiseState(line, sources);
@@ -194,7 +208,7 @@ int ServiceMain(int argc, char** argv) {
     // The programs the backends run need not see the secret.
     unsetenv("ZO_ODS_SESSION");
     try {
-        return RunService(config, sources);
+        return RunService(config, sources, systemd);
     } catch (const std::exception& failure) {
         return Fail(kExitFailure, std::string("stopped by an unexpected failure: ") + failure.what());
     }

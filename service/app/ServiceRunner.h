@@ -17,8 +17,11 @@ enum ExitStatus : int {
     kExitConfig = 78,       // a setting is unusable (unknown backend, bad value, state folder)
 };
 
-// `reloadSources` are read again by the "reload" command word.
-int RunService(const ServiceConfig& config, const ConfigSources& reloadSources);
+class SystemdNotify;
+
+// `reloadSources` are read again by the "reload" command word; `systemd`
+// hears of readiness, keep-alives and the stop.
+int RunService(const ServiceConfig& config, const ConfigSources& reloadSources, const SystemdNotify& systemd);
 
 // The whole program: arguments to exit status.
 int ServiceMain(int argc, char** argv);

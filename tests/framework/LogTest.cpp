@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -123,7 +124,7 @@ TEST(Log, StderrWriterLinesFromManyThreadsNeverInterleave) {
     EXPECT_EQ(count, 800);
 }
 
-TEST(Log, StderrWriterLevelComesFromEnvironmentThenConfigurationThenZero) {
+TEST(Log, StderrWriterLevelComesFromEnvironmentThenConfigurationThenFailuresOnly) {
     char dir[] = "/tmp/zo-logtest-XXXXXX";
     ASSERT_NE(::mkdtemp(dir), nullptr);
     const std::string path = std::string(dir) + "/zo.conf";
@@ -146,10 +147,48 @@ TEST(Log, StderrWriterLevelComesFromEnvironmentThenConfigurationThenZero) {
     {
         ScopedEnv config("ZO_CONFIG", (std::string(dir) + "/missing.conf").c_str());
         ScopedEnv level("ZO_LOG_LEVEL", nullptr);
-        EXPECT_EQ(StderrLogWriter().GetLevel(), 0);
+        EXPECT_EQ(StderrLogWriter().GetLevel(), -1) << "a library is quiet unless asked";
+        EXPECT_EQ(StderrLogWriter::ConfiguredLevel(0), 0) << "a program chooses its own default";
     }
     ::unlink(path.c_str());
     ::rmdir(dir);
+}
+
+TEST(Log, StderrWriterOnTheJournalStreamStartsLinesWithTheirPriority) {
+    char path[] = "/tmp/zo-logtest-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    struct stat status {};
+    ASSERT_EQ(::fstat(fd, &status), 0);
+    // Kept open to the end, so that no file made meanwhile gets its inode.
+    const std::string elsewhere = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    const struct {
+        int level;
+        const char* head;
+    } priorities[] = {{-2, "<3>L-2 "}, {-1, "<3>L-1 "}, {0, "<5>L0 "}, {1, "<6>L1 "}, {2, "<7>L2 "}, {5, "<7>L5 "}};
+    // CaptureStderr puts a new file on standard error: the stream matches
+    // only when JOURNAL_STREAM names that file, so it is read there.
+    std::string out = CaptureStderr([&] {
+        struct stat err {};
+        ::fstat(2, &err);
+        ScopedEnv journal("JOURNAL_STREAM", (std::to_string(err.st_dev) + ":" + std::to_string(err.st_ino)).c_str());
+        StderrLogWriter writer(5);
+        for (const auto& p : priorities) writer.Write(p.level, "f", 7, 0, 0, "text");
+    });
+    std::istringstream lines(out);
+    for (const auto& p : priorities) {
+        std::string line;
+        ASSERT_TRUE(std::getline(lines, line)) << out;
+        EXPECT_EQ(line, std::string(p.head) + "f:7 text");
+    }
+    // A stream inherited from a parent whose standard error was elsewhere.
+    out = CaptureStderr([&] {
+        ScopedEnv journal("JOURNAL_STREAM", elsewhere.c_str());
+        StderrLogWriter(0).Write(-1, "f", 7, 0, 0, "text");
+    });
+    EXPECT_TRUE(MatchesShape(out, "9999-99-99T99:99:99.999Z L-1 f:7 text\n")) << out;
+    ::close(fd);
+    ::unlink(path);
 }
 
 TEST(Log, StderrWriterLevelCanBeSet) {

@@ -55,6 +55,10 @@ struct ListenerOptions {
     DecodeLimits limits;
     std::string readyFile;           // touched once listening (optional)
     int readyFd = -1;                // "R" written and closed once listening (optional)
+    // Called by Run() from its accepting loop every `heartbeatMillis` while
+    // the loop turns (a supervisor's keep-alive); never when 0 or empty.
+    int heartbeatMillis = 0;
+    std::function<void()> heartbeat;
 };
 
 // Answers one decoded request. Must always return a message (never null).
