@@ -6,8 +6,10 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   libboost-dev libpugixml-dev libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev libssl-dev openssl
+  libsystemd-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3 groff-base dpkg-dev file binutils bash-completion
+  build-essential debhelper lintian fakeroot systemd strace util-linux
   clang libclang-rt-14-dev
   tgt libiscsi-bin libiscsi-dev
 )

@@ -105,19 +105,24 @@ grep -q '^ _ZN15ZoScsiSrvClient10Initialize' "$work/control-libzoscsisrvclient1/
 if grep -A3 'dpkg-gensymbols: warning' "$work/build.log" >&2; then
   fail "the exports of libZoScsiSrvClient differ from debian/libzoscsisrvclient1.symbols"
 fi
-dpkg-deb -f "${deb[zoscsictl]}" Depends | grep -q 'libzoscsisrvclient1 (>= ' ||
+grep -q 'libzoscsisrvclient1 (>= ' <<<"$(dpkg-deb -f "${deb[zoscsictl]}" Depends)" ||
   fail "zoscsictl does not depend on libzoscsisrvclient1 by version: $(dpkg-deb -f "${deb[zoscsictl]}" Depends)"
 
-# Hardening: every program and library is linked with full RELRO and
+# Hardening: the compiler got the distribution's flags (fortified functions,
+# stack protector), every program and library is linked with full RELRO and
 # immediate binding, the programs as position-independent executables.
+grep -q -- '-D_FORTIFY_SOURCE=2 .*-fstack-protector-strong\|-fstack-protector-strong .*-D_FORTIFY_SOURCE=2' \
+  "$work/build.log" || fail "the build did not use the hardening flags of dpkg-buildflags"
 for elf in usr/sbin/zoscsisrv usr/bin/zoscsictl "usr/lib/$multiarch/libzoframework.so.$version" \
            "usr/lib/$multiarch/libZoScsiSrvClient.so.$version"; do
-  readelf -lW "$unpacked/$elf" | grep -q GNU_RELRO || fail "$elf: no RELRO"
-  readelf -dW "$unpacked/$elf" | grep -qE 'FLAGS.*BIND_NOW' || fail "$elf: not linked with -z now"
-  readelf -sW --dyn-syms "$unpacked/$elf" | grep -q '__stack_chk_fail' || fail "$elf: no stack protector"
-done
-for prog in usr/sbin/zoscsisrv usr/bin/zoscsictl; do
-  readelf -hW "$unpacked/$prog" | grep -q 'Type: *DYN' || fail "$prog is not position-independent"
+  # Whole outputs: grep -q would close the pipe early, and pipefail fail it.
+  headers=$(readelf -lhdW --dyn-syms "$unpacked/$elf")
+  grep -q GNU_RELRO <<<"$headers" || fail "$elf: no RELRO"
+  grep -qE 'FLAGS.*BIND_NOW' <<<"$headers" || fail "$elf: not linked with -z now"
+  grep -q '__stack_chk_fail' <<<"$headers" || fail "$elf: no stack protector"
+  case $elf in
+    usr/*bin/*) grep -qE 'Type: *DYN' <<<"$headers" || fail "$elf is not position-independent" ;;
+  esac
 done
 note "library packages follow their SONAMEs; binaries are hardened"
 
@@ -146,8 +151,9 @@ note "apt-get install ./*.deb"
 installed=1
 apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 \
   "${deb[@]}" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "the packages do not install"; }
-ldconfig -p | grep -q "libZoScsiSrvClient.so.1 .*/usr/lib/$multiarch/" || fail "the loader does not know libZoScsiSrvClient.so.1"
-ldconfig -p | grep -q "libzoframework.so.1 .*/usr/lib/$multiarch/" || fail "the loader does not know libzoframework.so.1"
+loader=$(ldconfig -p)
+grep -q "libZoScsiSrvClient.so.1 .*/usr/lib/$multiarch/" <<<"$loader" || fail "the loader does not know libZoScsiSrvClient.so.1"
+grep -q "libzoframework.so.1 .*/usr/lib/$multiarch/" <<<"$loader" || fail "the loader does not know libzoframework.so.1"
 zoscsictl --help >/dev/null || fail "the installed zoscsictl does not run"
 /usr/sbin/zoscsisrv --version >/dev/null || fail "the installed zoscsisrv does not run"
 

@@ -4,8 +4,10 @@
 #   2. the release build (with benchmarks) and every test, the tgt end-to-end
 #      tests included (they need root; as another user they skip),
 #   3. the benchmarks, briefly, to prove they run (no timing is judged),
-#   4. an AddressSanitizer + UndefinedBehaviorSanitizer build and its tests,
-#   5. each fuzz target for a bounded time.
+#   4. the Debian packages: built, checked by lintian, installed, used and
+#      purged (scripts/package-test.sh),
+#   5. an AddressSanitizer + UndefinedBehaviorSanitizer build and its tests,
+#   6. each fuzz target for a bounded time.
 # ZO_TEST_QUICK=1 stops after step 2. ZO_JOBS sets the build parallelism.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,6 +31,9 @@ if [ -x scripts/bench-smoke.sh ]; then
   step "benchmarks (smoke)"
   bash scripts/bench-smoke.sh build
 fi
+
+step "Debian packages (build, lintian, install, purge)"
+ZO_PACKAGE_JOBS=$jobs bash scripts/package-test.sh
 
 step "sanitizer build (ASan + UBSan)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZO_SANITIZE=ON -DZO_BUILD_BENCH=OFF >/dev/null

@@ -210,9 +210,11 @@ unit=$prefix/lib/systemd/system/zoscsisrv.service
 exec_line=$(sed -n 's/^ExecStart=//p' "$unit")
 secret=0123456789abcdef0123456789abcdef
 mkdir -m 700 "$work/perm" "$work/perm-state"
+install -m 600 /dev/null "$work/perm-session"
+echo "$secret" >"$work/perm-session"
 exec_line=${exec_line//\/run\/zo\/zoscsisrv/$work/perm}
 exec_line=${exec_line//\/var\/lib\/zoscsisrv/$work/perm-state}
-exec_line=${exec_line//\$\{ZOSCSISRV_SESSION\}/$secret}
+exec_line=${exec_line//\/etc\/zo\/zoscsisrv.session/$work/perm-session}
 exec_line=${exec_line//\$ZOSCSISRV_OPTIONS/}
 read -r -a perm_argv <<<"$exec_line"
 LD_LIBRARY_PATH=$libdir "${perm_argv[@]}" --client perm-node >"$work/perm.log" 2>&1 &

@@ -94,7 +94,10 @@ protected:
         std::vector<char*> envp;
         for (std::string& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
-        std::vector<std::string> args = {ZOSCSISRV_PATH, "--foreground", "--listen", m_socket, "--session", "s3cret",
+        const std::string session = m_folder / "session";
+        std::ofstream(session) << "s3cret\n";
+        ::chmod(session.c_str(), 0600);
+        std::vector<std::string> args = {ZOSCSISRV_PATH, "--foreground", "--listen", m_socket, "--session-file", session,
                                          "--state-dir", m_folder / "state", "--client", "unit-node"};
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
