@@ -185,7 +185,8 @@ env -u LD_LIBRARY_PATH ZO_CONFIG=/usr/share/doc/zoscsisrv/examples/zo.conf.sampl
   ZO_STATE_DIR="$work/state" ZO_SERVICE_ZoScsiSrv_IDLE_EXIT=5 ZO_LAUNCH_TIMEOUT=60 \
   "$work/consumer-pc" session package-node >"$work/session.out" 2>&1 ||
   { cat "$work/session.out" >&2; fail "a session against the installed service failed"; }
-service_pid=$(tr -dc '0-9' <"$work/run/ZoScsiSrv/package-node/pid" 2>/dev/null || true)
+service_pid=
+[ -f "$work/run/ZoScsiSrv/package-node/pid" ] && read -r service_pid _ <"$work/run/ZoScsiSrv/package-node/pid"
 [ -n "$service_pid" ] && [ "$(readlink -f "/proc/$service_pid/exe")" = /usr/sbin/zoscsisrv ] ||
   fail "the session's instance is not the installed /usr/sbin/zoscsisrv"
 grep -q '^target: .*consumer01' "$work/session.out" || fail "session: target not listed: $(cat "$work/session.out")"
