@@ -22,14 +22,24 @@ const Flag kFlags[] = {
 };
 
 const Valued kValued[] = {
-    {"--listen", &CommandLine::listen, "unix:PATH or tcp:HOST:PORT to listen on"},
+    {"--listen", &CommandLine::listen, "unix:PATH, tls:HOST:PORT or tcp:HOST:PORT to listen on"},
     {"--session-file", &CommandLine::sessionFile, "file holding the session every connection must present"},
-    {"--session", &CommandLine::session, "session identifier (shows in the process list: prefer --session-file)"},
     {"--state-dir", &CommandLine::stateDir, "folder of the inventories (STATE/<client>/inventory.db)"},
     {"--backend", &CommandLine::backend, "inventory (default) or another built-in backend"},
     {"--client", &CommandLine::client, "client name served (default: this machine's mangled name)"},
     {"--config", &CommandLine::config, "configuration file (default: ZO_CONFIG, else /etc/zo/zo.conf)"},
     {"--idle-exit", &CommandLine::idleExit, "exit after SECONDS without connections (0: never)"},
+};
+
+// Options refused with the reason, so that a command line that still uses
+// one learns what to use instead.
+const struct {
+    const char* name;
+    const char* reason;
+} kRefused[] = {
+    {"--session",
+     "--session would put the secret in the process list, where every local user can read it; write it to a "
+     "file only the service's user can read (chmod 600) and give --session-file PATH, or set ZO_ODS_SESSION"},
 };
 
 }  // namespace
@@ -44,6 +54,12 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& li
             value = word.substr(equals + 1);
             word.resize(equals);
             inlineValue = true;
+        }
+        for (const auto& refused : kRefused) {
+            if (word == refused.name) {
+                error = refused.reason;
+                return false;
+            }
         }
         bool known = false;
         for (const Flag& flag : kFlags) {

@@ -11,8 +11,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool initState = false;  // mark the state root initialised, then exit
-    std::string listen;    // unix:PATH or tcp:HOST:PORT
-    std::string session;      // refused when given: argv is world-readable
+    std::string listen;    // unix:PATH, tls:HOST:PORT or tcp:HOST:PORT
     std::string sessionFile;  // file holding the session identifier
     std::string stateDir;
     std::string backend;

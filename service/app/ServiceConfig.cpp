@@ -142,7 +142,7 @@ bool ResolveTransport(const ConfigSources& sources, ServiceConfig& config, std::
 bool ResolveSession(const CommandLine& line, const zo::LaunchContext& launch, const ConfigSources& sources,
                     ServiceConfig& config, std::string& error) {
     if (launch.launched) {
-        if (!line.sessionFile.empty() || !line.session.empty()) {
+        if (!line.sessionFile.empty()) {
             error = "--session-file conflicts with the session the launcher gave";
             return false;
         }
@@ -150,13 +150,13 @@ bool ResolveSession(const CommandLine& line, const zo::LaunchContext& launch, co
         return true;
     }
     if (!line.sessionFile.empty()) {
-        if (!launch.sessionId.empty() || !line.session.empty()) {
+        if (!launch.sessionId.empty()) {
             error = "the session is given twice, by --session-file and by ZO_ODS_SESSION: give one";
             return false;
         }
         return ReadSessionFile(line.sessionFile, sources.uid, config.sessionId, error);
     }
-    config.sessionId = launch.sessionId.empty() ? line.session : launch.sessionId;
+    config.sessionId = launch.sessionId;
     return true;
 }
 

@@ -347,6 +347,14 @@ TEST(CommandLine, OptionsByTable) {
         EXPECT_FALSE(ParseCommandLine(arguments, other, error)) << arguments[0];
     }
     EXPECT_NE(UsageText().find("--state-dir"), std::string::npos);
+    // The secret on the command line, in either form, is refused with the way out.
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--session", "s3cret"}, std::vector<std::string>{"--session=s3cret"}}) {
+        CommandLine other;
+        EXPECT_FALSE(ParseCommandLine(arguments, other, error));
+        EXPECT_NE(error.find("--session-file PATH"), std::string::npos) << error;
+    }
+    EXPECT_EQ(UsageText().find("--session "), std::string::npos);
 }
 
 }  // namespace
