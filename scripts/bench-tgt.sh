@@ -20,8 +20,8 @@
 #   - recovery after kill -9 of the service and its tgtd at RESTORE LUNs:
 #     until the restarted service has every export back, its first change
 #     sent at once, against tgtd restarted by hand and the same exports made
-#     one tgtadm after another, with and without the LUNs' identity, and 4 at
-#     once; medians of ROUNDS; and at the largest, the service's restore with
+#     one tgtadm after another, with and without the LUNs' identity, and 8 at
+#     once (split by target); medians of ROUNDS; and at the largest, the service's restore with
 #     1, 2, 4 and 8 tgtadm at once;
 #   - seeding (create + map) through the service with 10 and 1,000 LUNs
 #     exported.
@@ -378,7 +378,7 @@ rows_tgtadm_calls() {
 rows_recovery() {
   local line
   for line in "${restore_lines[@]}"; do
-    printf '| recovery after kill -9 of service and tgtd, s (first change answered at) | %s | %s (%s) | %s (one after another); %s without identity; %s 4 at once | %s; %s; %s |\n' \
+    printf '| recovery after kill -9 of service and tgtd, s (first change answered at) | %s | %s (%s) | %s (one after another); %s without identity; %s 8 at once | %s; %s; %s |\n' \
       "$(echo "$line" | field luns)" "$(echo "$line" | field ours_s)" "$(echo "$line" | field first_change_s)" \
       "$(echo "$line" | field hand_s)" "$(echo "$line" | field hand_without_identity_s)" \
       "$(echo "$line" | field hand_at_once_s)" "$(echo "$line" | field ratio)" \

@@ -61,7 +61,7 @@ struct Options {
     int ops = 40;
     int luns = 1000;
     int versus = 0;
-    int workers = 4;
+    int workers = 8;
     int rounds = 1;
     bool sweep = false;
 };

@@ -50,7 +50,10 @@ TEST(TgtConfig, ReadsEveryKey) {
                       {"TgtStartTimeoutMs", "9000"},
                       {"TgtBackingStore", "rdwr"},
                       {"TgtBackingStoreFlags", "sync:direct"},
-                      {"TgtIoThreads", "16"}},
+                      {"TgtIoThreads", "16"},
+                      {"TgtParallelCalls", "2"},
+                      {"TgtRestoreWaitMs", "0"},
+                      {"TgtClaimDir", "/run/claims"}},
                      config, error))
         << error;
     EXPECT_EQ(config.iqnPrefix, "iqn.2030-01.org.example");
@@ -63,6 +66,9 @@ TEST(TgtConfig, ReadsEveryKey) {
     EXPECT_EQ(config.startLimit.count(), 9000);
     EXPECT_EQ(config.backingFlags, "sync:direct");
     EXPECT_EQ(config.ioThreads, 16);
+    EXPECT_EQ(config.parallelCalls, 2);
+    EXPECT_EQ(config.restoreWait.count(), 0);
+    EXPECT_EQ(config.claimDir, "/run/claims");
 }
 
 TEST(TgtConfig, RefusesBadValuesNamingTheKey) {
@@ -73,7 +79,8 @@ TEST(TgtConfig, RefusesBadValuesNamingTheKey) {
         {"TgtControlPort", "-1"},             {"TgtControlPort", "x"},  {"TgtControlPort", "32768"},          {"TgtStartDaemon", "maybe"},
         {"TgtAdmPath", "tgtadm"},             {"TgtCallTimeoutMs", "0"},        {"TgtStartTimeoutMs", "10s"},
         {"TgtBackingStore", "mmap"},          {"TgtBackingStoreFlags", "fsync"}, {"TgtIoThreads", "0"},
-        {"TgtIoThreads", "129"},
+        {"TgtIoThreads", "129"},             {"TgtParallelCalls", "0"},        {"TgtRestoreWaitMs", "-5"},
+        {"TgtClaimDir", "claims"},
     };
     for (const auto& [key, value] : cases) {
         TgtConfig config;

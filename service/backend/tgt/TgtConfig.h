@@ -26,7 +26,7 @@ struct TgtConfig {
     std::string backingFlags;                        // TgtBackingStoreFlags: "", sync, direct, sync:direct
     int ioThreads = 1;                               // TgtIoThreads: tgtd --nr_iothreads
     std::chrono::milliseconds restoreWait{60000};    // TgtRestoreWaitMs: how long a change waits for a restore
-    int parallelCalls = 4;                           // TgtParallelCalls: tgtadm runs at once in a restore
+    int parallelCalls = 8;                           // TgtParallelCalls: tgtadm runs at once in a restore
     std::string claimDir = "/run/lock/zoscsisrv-tgt";  // TgtClaimDir: host-wide claims of tgtd name spaces
 
     // "ADDR:PORT" as tgtd writes it ("[ADDR]:PORT" for IPv6).
