@@ -353,7 +353,7 @@ rows_create_map() {
   while read -r line; do
     [ -n "$line" ] || continue
     local who="a known host (new logicalunit, identity)"
-    [ "$(echo "$line" | field row)" = create_map_new_host ] && who="a new host (new target, new logicalunit, identity, bind)"
+    case $line in row=create_map_new_host*) who="a new host (new target, new logicalunit, identity, bind)" ;; esac
     printf '| create + map to %s, less CLI start, ms | – | %s | %s (the file, then tgtadm) | %s |\n' "$who" \
       "$(echo "$line" | field ours_ms)" "$(echo "$line" | field hand_ms)" "$(echo "$line" | field ratio)"
   done <<<"$ops_line"
