@@ -16,7 +16,8 @@
 //       against tgtd restarted by hand and the same exports made by one
 //       tgtadm after another, with and without the LUNs' identity, and split
 //       by target over W tgtadm at once; medians of R rounds. With --sweep,
-//       the service's restore again with 1, 2, 4 and 8 tgtadm at once.
+//       the service's restore again with 1, 2, 4 and 8 tgtadm at once;
+//       with --hand 0, the service alone.
 //   --mode seed --luns N --versus V [--ops K]
 //       create + map through the service with N and with V LUNs exported
 //       (two instances, two tgtds), in alternating blocks: ops/s and ratio.
@@ -63,6 +64,7 @@ struct Options {
     int versus = 0;
     int workers = 8;
     int rounds = 1;
+    int hand = 1;  // 0: ours alone (a size where the hand-made runs would take minutes)
     bool sweep = false;
 };
 
@@ -75,6 +77,10 @@ bool Parse(int argc, char** argv, Options& options) {
         }
         if (key == "--sweep") {
             options.sweep = std::strcmp(argv[i + 1], "yes") == 0;
+            continue;
+        }
+        if (key == "--hand") {
+            options.hand = std::atoi(argv[i + 1]) != 0;
             continue;
         }
         const int value = std::atoi(argv[i + 1]);
@@ -463,6 +469,7 @@ int Restore(const Options& options, const std::string& root) {
         apply.push_back(took.apply);
         oursCalls = took.calls;
         zobench::KillTgtd(control);  // thousands of threads: one such tgtd at a time
+        if (!options.hand) continue;
         handSeq.push_back(byHand(withIdentity, 1));
         handBare.push_back(byHand(bare, 1));
         handAtOnce.push_back(byHand(withIdentity, options.workers));
@@ -533,7 +540,7 @@ int main(int argc, char** argv) {
     Options options;
     if (!Parse(argc, argv, options) || (options.mode == "seed" && options.versus == 0)) {
         std::fprintf(stderr, "usage: bench_tgt_control --mode ops|restore|seed [--ops N] [--luns N] [--versus V] "
-                             "[--workers W] [--rounds R] [--sweep yes]\n");
+                             "[--workers W] [--rounds R] [--hand 0] [--sweep yes]\n");
         return 2;
     }
     if (::geteuid() != 0) Die("needs root (tgtd)");

@@ -25,7 +25,10 @@ struct TgtConfig {
     std::string backingStore = "rdwr";               // TgtBackingStore: rdwr or aio
     std::string backingFlags;                        // TgtBackingStoreFlags: "", sync, direct, sync:direct
     int ioThreads = 1;                               // TgtIoThreads: tgtd --nr_iothreads
-    std::chrono::milliseconds restoreWait{60000};    // TgtRestoreWaitMs: how long a change waits for a restore
+    // TgtRestoreWaitMs: how long a change waits for a restore; below
+    // zoscsictl's default --timeout (120 s), so that a command gets the
+    // busy answer rather than its own time-out.
+    std::chrono::milliseconds restoreWait{100000};
     int parallelCalls = 8;                           // TgtParallelCalls: tgtadm runs at once in a restore
     std::string claimDir = "/run/lock/zoscsisrv-tgt";  // TgtClaimDir: host-wide claims of tgtd name spaces
 
