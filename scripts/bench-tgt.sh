@@ -187,10 +187,17 @@ EOF
     fi
     sleep 0.1
   done
+  # The service answers before it has restored a large inventory's exports
+  # (in the background): wait until tgtd holds them all.
+  local exported=0
+  for _ in $(seq 1 3000); do
+    exported=$(adm "$ours_cp" --op show --mode target | grep -c "Backing store path: /" || true)
+    [ "$exported" -ge "$n" ] && break
+    kill -0 "$service_pid" 2>/dev/null || break
+    sleep 0.1
+  done
   ours_start_s=$(elapsed "$start")
   ours_target=$(adm "$ours_cp" --op show --mode target | sed -n 's/^Target [0-9]*: \(.*\)/\1/p' | head -1)
-  local exported
-  exported=$(adm "$ours_cp" --op show --mode target | grep -c "Backing store path: /" || true)
   if [ "$exported" -ne "$n" ]; then
     echo "bench-tgt: ours exports $exported LUNs of $n; the service says:"; grep -i -E "refus|fail|ceiling" "$folder/service.log" | tail -3
     exit 1
