@@ -187,19 +187,22 @@ EOF
     fi
     sleep 0.1
   done
-  # The service answers before it has restored a large inventory's exports
-  # (in the background): wait until tgtd holds them all.
-  local exported=0
-  for _ in $(seq 1 3000); do
+  # The service answers before a long restore ends; the restore logs its end.
+  local exported
+  exported=$(adm "$ours_cp" --op show --mode target | grep -c "Backing store path: /" || true)
+  if [ "$exported" -ne "$n" ]; then
+    for _ in $(seq 1 6000); do
+      grep -q "exports restored\|exports not all restored" "$folder/service.log" && break
+      kill -0 "$service_pid" 2>/dev/null || break
+      sleep 0.1
+    done
     exported=$(adm "$ours_cp" --op show --mode target | grep -c "Backing store path: /" || true)
-    [ "$exported" -ge "$n" ] && break
-    kill -0 "$service_pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  fi
   ours_start_s=$(elapsed "$start")
   ours_target=$(adm "$ours_cp" --op show --mode target | sed -n 's/^Target [0-9]*: \(.*\)/\1/p' | head -1)
   if [ "$exported" -ne "$n" ]; then
-    echo "bench-tgt: ours exports $exported LUNs of $n; the service says:"; grep -i -E "refus|fail|ceiling" "$folder/service.log" | tail -3
+    echo "bench-tgt: ours exports $exported LUNs of $n; the service says:"
+    grep -i -E "refus|fail|ceiling|restored" "$folder/service.log" | tail -3
     exit 1
   fi
   ours_ceiling=$(sed -n 's/.*tgtd can export at most \([0-9]*\) LUNs on this machine \(.*\)/\1 \2/p' \
@@ -330,7 +333,7 @@ row() {  # title kind N
 
 # --- the control plane (bench_tgt_control) --------------------------------
 
-field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }
+field() { sed -n "s/\(^\|.* \)$1=\([^ ]*\).*/\2/p"; }
 ops_line=""; calls_line=""; restore_lines=(); workers_line=""; seed_line=""
 
 control_plane() {
@@ -411,7 +414,7 @@ echo "   load: $(cut -d' ' -f1-3 /proc/loadavg); pid_max $(cat /proc/sys/kernel/
 run_start=$(now)
 largest=""; largest_s=""
 for n in $luns_list; do
-  echo "== $n LUNs"
+  echo "== $n LUNs (at $(elapsed "$run_start")s)"
   ours_up "$n"
   largest=$n; largest_s=$ours_start_s
   kinds=(r4k r64k)
@@ -419,6 +422,7 @@ for n in $luns_list; do
   compare "$n" "${kinds[@]}"
   stop_ours
 done
+echo "   (at $(elapsed "$run_start")s)"
 control_plane
 
 echo
