@@ -176,6 +176,7 @@ TgtPortal=127.0.0.1:$ours_portal
 TgtControlPort=$ours_cp
 TgtStartDaemon=true
 TgtCallTimeoutMs=60000
+TgtClaimDir=$folder/claims
 EOF
   start=$(now)
   ZO_LOG_LEVEL=1 "$service" --foreground --listen "unix:$folder/service.sock" --client bench --state-dir "$folder/state" \
