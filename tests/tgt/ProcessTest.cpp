@@ -71,17 +71,18 @@ TEST(Process, KeepsOnlyTheCapOfALoudProgramAndSaysSo) {
 TEST(Process, ChildGetsNoStdinNoStrayDescriptorsAndAFilteredEnvironment) {
     int leak[2];
     ASSERT_EQ(::pipe(leak), 0);  // not close-on-exec: must not reach the child anyway
-    ::setenv("TGT_IPC_SOCKET", "/tmp/elsewhere", 1);
+    const char* const dropped[] = {"TGT_IPC_SOCKET", "NOTIFY_SOCKET", "WATCHDOG_USEC", "ZO_ODS_SESSION"};
+    for (const char* name : dropped) ::setenv(name, "/tmp/elsewhere", 1);
     ProcessOptions options = Limit(5000);
     options.unsetEnv = {"TGT_IPC_SOCKET"};
     const ProcessResult fds = RunProcess({"/bin/ls", "/proc/self/fd"}, options);
     const ProcessResult env = RunProcess({"/usr/bin/env"}, options);
     const ProcessResult in = RunProcess({"/bin/cat"}, options);
-    ::unsetenv("TGT_IPC_SOCKET");
+    for (const char* name : dropped) ::unsetenv(name);
     ::close(leak[0]);
     ::close(leak[1]);
     EXPECT_EQ(fds.out, "0\n1\n2\n3\n");  // 3: ls's own listing of the folder
-    EXPECT_EQ(env.out.find("TGT_IPC_SOCKET"), std::string::npos);
+    for (const char* name : dropped) EXPECT_EQ(env.out.find(name), std::string::npos) << name;
     EXPECT_NE(env.out.find("PATH="), std::string::npos);
     EXPECT_TRUE(in.Succeeded());
     EXPECT_EQ(in.out, "");

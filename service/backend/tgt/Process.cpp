@@ -57,6 +57,12 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
     return pointers;
 }
 
+// Names that describe this process to its supervisor or carry its secret:
+// systemd's readiness socket and watchdog (a child that used them would
+// speak for the service) and the session the launcher hands over.
+const char* const kOwnEnvironment[] = {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID", "LISTEN_FDS",
+                                       "LISTEN_PID",    "LISTEN_FDNAMES", "ZO_ODS_SESSION"};
+
 std::vector<std::string> Environment(const std::vector<std::string>& unset) {
     std::vector<std::string> env;
     for (char** entry = environ; entry && *entry; ++entry) {
@@ -64,6 +70,7 @@ std::vector<std::string> Environment(const std::vector<std::string>& unset) {
         const std::string name = line.substr(0, line.find('='));
         bool dropped = false;
         for (const std::string& u : unset) dropped = dropped || name == u;
+        for (const char* own : kOwnEnvironment) dropped = dropped || name == own;
         if (!dropped) env.push_back(line);
     }
     return env;

@@ -9,7 +9,8 @@
 //
 // Children get no standard input (/dev/null), none of the caller's other
 // descriptors, default signal dispositions and an empty signal mask, and
-// the caller's environment less the names in `unsetEnv`.
+// the caller's environment less the names in `unsetEnv` and less the
+// service's own (systemd's notify socket and watchdog, the session).
 #pragma once
 
 #include <chrono>
