@@ -31,7 +31,7 @@ struct Issued {
     Certificate certificate;
 };
 
-struct Spec {
+struct Shape {
     const char* commonName;
     bool ca;
     const char* altNames;  // subjectAltName, or null
@@ -47,27 +47,27 @@ bool AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
     return extension && X509_add_ext(certificate, extension.get(), -1) == 1;
 }
 
-// A certificate for `spec`, signed by `issuer` (itself when null).
-bool Issue(const Spec& spec, const Issued* issuer, long serial, Issued& out) {
+// A certificate for `shape`, signed by `issuer` (itself when null).
+bool Issue(const Shape& shape, const Issued* issuer, long serial, Issued& out) {
     out.key.reset(EVP_EC_gen("P-256"));
     out.certificate.reset(X509_new());
     X509* x = out.certificate.get();
     if (!out.key || !x) return false;
     X509_set_version(x, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), spec.notBefore);
-    X509_gmtime_adj(X509_getm_notAfter(x), spec.notAfter);
+    X509_gmtime_adj(X509_getm_notBefore(x), shape.notBefore);
+    X509_gmtime_adj(X509_getm_notAfter(x), shape.notAfter);
     X509_NAME* name = X509_get_subject_name(x);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(spec.commonName), -1,
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(shape.commonName), -1,
                                -1, 0);
     X509* signer = issuer ? issuer->certificate.get() : x;
     EVP_PKEY* signingKey = issuer ? issuer->key.get() : out.key.get();
     bool ok = X509_set_issuer_name(x, X509_get_subject_name(signer)) == 1 && X509_set_pubkey(x, out.key.get()) == 1;
-    ok = ok && AddExtension(x, signer, NID_basic_constraints, spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+    ok = ok && AddExtension(x, signer, NID_basic_constraints, shape.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
     ok = ok && AddExtension(x, signer, NID_key_usage,
-                            spec.ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
+                            shape.ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
     ok = ok && AddExtension(x, signer, NID_subject_key_identifier, "hash");
-    if (spec.altNames) ok = ok && AddExtension(x, signer, NID_subject_alt_name, spec.altNames);
+    if (shape.altNames) ok = ok && AddExtension(x, signer, NID_subject_alt_name, shape.altNames);
     return ok && X509_sign(x, signingKey, EVP_sha256()) > 0;
 }
 
@@ -87,7 +87,7 @@ bool MakeTestPki(const std::string& folder, std::string& error) {
     Issued ca, otherCa;
     struct Leaf {
         const char* name;
-        Spec spec;
+        Shape shape;
         const Issued* issuer;
     };
     const Leaf leaves[] = {
@@ -102,7 +102,7 @@ bool MakeTestPki(const std::string& folder, std::string& error) {
     long serial = 10;
     for (const Leaf& leaf : leaves) {
         Issued issued;
-        ok = ok && Issue(leaf.spec, leaf.issuer, serial++, issued) &&
+        ok = ok && Issue(leaf.shape, leaf.issuer, serial++, issued) &&
              WritePem(folder + "/" + leaf.name + ".pem", issued, false) &&
              WritePem(folder + "/" + leaf.name + ".key", issued, true);
     }
