@@ -3,53 +3,29 @@
 #include "backend/tgt/TgtShow.h"
 #include "support/LoopbackPort.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <thread>
 
 namespace zobench {
-namespace {
-
-constexpr const char* kTgtd = "/usr/sbin/tgtd";
-constexpr const char* kTgtadm = "/usr/sbin/tgtadm";
-
-std::string SocketPath(int controlPort) { return "/var/run/tgtd/socket." + std::to_string(controlPort); }
-
-}  // namespace
+using zotest::FindTgtd;
+using zotest::TgtdSocketPath;
 
 int FreeControlPort() {
     std::mt19937 random(static_cast<unsigned>(::getpid()) * 2654435761u ^
                         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 200; ++attempt) {
         const int port = 12000 + static_cast<int>(random() % 20000);
-        if (::access(SocketPath(port).c_str(), F_OK) != 0 && FindTgtd(port) == 0) return port;
+        if (::access(TgtdSocketPath(port).c_str(), F_OK) != 0 && FindTgtd(port) == 0) return port;
     }
     return 0;
 }
 
 int FreePortalPort() { return zotest::FreeLoopbackPort(); }
-
-pid_t FindTgtd(int controlPort) {
-    const std::string wanted = "--control-port=" + std::to_string(controlPort);
-    DIR* proc = ::opendir("/proc");
-    pid_t found = 0;
-    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-        std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
-        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (cmdline.rfind(std::string(kTgtd) + '\0', 0) == 0 && cmdline.find(wanted + '\0') != std::string::npos)
-            found = static_cast<pid_t>(std::atol(entry->d_name));
-    }
-    if (proc) ::closedir(proc);
-    return found;
-}
 
 void KillTgtd(int controlPort) {
     for (pid_t pid = FindTgtd(controlPort); pid != 0; pid = FindTgtd(controlPort)) {
@@ -58,17 +34,12 @@ void KillTgtd(int controlPort) {
         // while to end, and holds its ports until then.
         for (int i = 0; i < 3000 && ::kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ::unlink(SocketPath(controlPort).c_str());
-    ::unlink((SocketPath(controlPort) + ".lock").c_str());
+    ::unlink(TgtdSocketPath(controlPort).c_str());
+    ::unlink((TgtdSocketPath(controlPort) + ".lock").c_str());
 }
 
 zoscsi::tgt::ProcessResult Tgtadm(int controlPort, const std::vector<std::string>& words) {
-    std::vector<std::string> argv{kTgtadm, "--control-port=" + std::to_string(controlPort), "--lld=iscsi"};
-    argv.insert(argv.end(), words.begin(), words.end());
-    zoscsi::tgt::ProcessOptions options;
-    options.limit = std::chrono::seconds(30);
-    options.outputCap = 64u << 20;
-    return zoscsi::tgt::RunProcess(argv, options);
+    return zotest::Tgtadm(controlPort, words, 64u << 20);  // a show of thousands of LUNs
 }
 
 int ExportedLuns(int controlPort) {
@@ -93,22 +64,7 @@ PrivateTgtd::~PrivateTgtd() {
     ::unlink(m_log.c_str());
 }
 
-bool PrivateTgtd::Start(std::string& error) {
-    if (!zoscsi::tgt::SpawnChild({kTgtd, "-f", "--control-port=" + std::to_string(m_control), "--iscsi",
-                                  "portal=" + portal()},
-                                 m_log, {"TGT_IPC_SOCKET"}, m_child, error))
-        return false;
-    for (int i = 0; i < 400; ++i) {
-        if (!m_child.Running()) {
-            error = "tgtd ended: " + m_child.ending();
-            return false;
-        }
-        if (Tgtadm(m_control, {"--mode", "system", "--op", "show"}).Succeeded()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    error = "tgtd did not answer";
-    return false;
-}
+bool PrivateTgtd::Start(std::string& error) { return zotest::StartTgtd(m_control, portal(), m_log, m_child, error); }
 
 void PrivateTgtd::KillHard() {
     m_child.Kill();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "backend/tgt/Process.h"
+#include "support/TgtdProcess.h"
 
 #include <string>
 #include <sys/types.h>
@@ -16,8 +17,7 @@ namespace zobench {
 int FreeControlPort();
 // A loopback TCP port free at the moment of the call.
 int FreePortalPort();
-// The pid of a tgtd serving `controlPort`, whoever started it; 0 when none.
-pid_t FindTgtd(int controlPort);
+using zotest::FindTgtd;
 // SIGKILLs every tgtd on `controlPort`, waits for them to go and removes its
 // socket files.
 void KillTgtd(int controlPort);

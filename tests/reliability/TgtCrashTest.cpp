@@ -8,6 +8,7 @@
 #include "Scale.h"
 #include "ServiceProcess.h"
 #include "support/LoopbackPort.h"
+#include "support/TgtdProcess.h"
 
 #include "backend/tgt/TgtAdm.h"
 #include "backend/tgt/TgtLayout.h"
@@ -16,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,23 +32,16 @@ namespace {
 
 using zotest::FreeLoopbackPort;
 
-constexpr const char* kTgtd = "/usr/sbin/tgtd";
-constexpr const char* kTgtadm = "/usr/sbin/tgtadm";
+using zotest::kTgtadmPath;
+using zotest::kTgtdPath;
 constexpr const char* kIqnPrefix = "iqn.2026-12.local.zo";
 
 // SIGKILLs the tgtd on `controlPort` if one is left, and removes its socket files.
 void KillTgtd(int controlPort) {
-    const std::string wanted = std::string("--control-port=") + std::to_string(controlPort);
-    DIR* proc = ::opendir("/proc");
-    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-        const std::string cmdline = ReadFile(std::string("/proc/") + entry->d_name + "/cmdline");
-        if (cmdline.rfind(std::string(kTgtd) + '\0', 0) == 0 && cmdline.find(wanted + '\0') != std::string::npos)
-            ::kill(std::atoi(entry->d_name), SIGKILL);
-    }
-    if (proc) ::closedir(proc);
+    for (pid_t pid = zotest::FindTgtd(controlPort); pid != 0; pid = zotest::FindTgtd(controlPort, pid))
+        ::kill(pid, SIGKILL);
     ::usleep(100000);
-    const std::string socket = "/var/run/tgtd/socket." + std::to_string(controlPort);
+    const std::string socket = zotest::TgtdSocketPath(controlPort);
     std::error_code ignored;
     std::filesystem::remove(socket, ignored);
     std::filesystem::remove(socket + ".lock", ignored);
@@ -70,7 +63,7 @@ TgtView Expected(const InventoryView& view, const tgt::LayoutNames& names) {
 }
 
 TgtView Actual(int controlPort, const tgt::LayoutNames& names) {
-    const tgt::TgtAdm adm({kTgtadm, controlPort, std::chrono::milliseconds(10000)});
+    const tgt::TgtAdm adm({kTgtadmPath, controlPort, std::chrono::milliseconds(10000)});
     tgt::TgtCommand show;
     show.op = tgt::TgtCommand::Op::ShowTargets;
     const tgt::TgtAdmResult shown = adm.Run(show);
@@ -103,7 +96,7 @@ std::string Describe(const TgtView& view) {
 
 TEST(TgtCrash, TgtdHoldsWhatTheInventoryListsAfterEveryRestart) {
     if (::geteuid() != 0) GTEST_SKIP() << "tgtd needs root";
-    if (!std::filesystem::exists(kTgtd) || !std::filesystem::exists(kTgtadm)) GTEST_SKIP() << "tgt is not installed";
+    if (!std::filesystem::exists(kTgtdPath) || !std::filesystem::exists(kTgtadmPath)) GTEST_SKIP() << "tgt is not installed";
     // tgtd's control "port" names its unix socket, /var/run/tgtd/socket.N (N below 32768).
     int controlPort = 21000 + static_cast<int>(::getpid() % 9000);
     while (std::filesystem::exists("/var/run/tgtd/socket." + std::to_string(controlPort))) ++controlPort;

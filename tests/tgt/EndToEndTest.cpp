@@ -73,8 +73,7 @@ protected:
 
     // This instance's targets in tgtd as "IQN luns L:PATH:SERIAL ... acl HOST ...".
     std::set<std::string> Held() const {
-        const ProcessResult shown = RunTool({"/usr/sbin/tgtadm", "--control-port=" + std::to_string(tgtd.controlPort()),
-                                             "--lld=iscsi", "--mode", "target", "--op", "show"});
+        const ProcessResult shown = zotest::Tgtadm(tgtd.controlPort(), {"--mode", "target", "--op", "show"});
         std::vector<TgtTargetState> targets;
         std::string error;
         EXPECT_TRUE(ParseTargets(shown.out, targets, error)) << error;
@@ -103,10 +102,7 @@ protected:
     }
     LayoutNames Names() const { return {"iqn.2026-12.test.zo", client, data / "luns"}; }
     ProcessResult ByHand(const std::vector<std::string>& words) const {
-        std::vector<std::string> argv{"/usr/sbin/tgtadm", "--control-port=" + std::to_string(tgtd.controlPort()),
-                                      "--lld=iscsi"};
-        argv.insert(argv.end(), words.begin(), words.end());
-        return RunTool(argv);
+        return zotest::Tgtadm(tgtd.controlPort(), words);
     }
     int TidOf(const std::string& iqn) const {
         const ProcessResult shown = ByHand({"--mode", "target", "--op", "show"});
@@ -273,8 +269,7 @@ TEST_F(EndToEnd, ItsOwnTgtdServesDataAsConfigured) {
         std::string soft, hard;
         files >> soft >> hard;
         EXPECT_EQ(soft, hard) << "tgtd may use every descriptor it is allowed";
-        const ProcessResult shown = RunTool({"/usr/sbin/tgtadm", "--control-port=" + std::to_string(tgtd.controlPort()),
-                                             "--lld=iscsi", "--mode", "target", "--op", "show"});
+        const ProcessResult shown = zotest::Tgtadm(tgtd.controlPort(), {"--mode", "target", "--op", "show"});
         EXPECT_NE(shown.out.find(std::string("Backing store type: ") + c.store), std::string::npos) << shown.out;
         EXPECT_NE(shown.out.find(std::string("Backing store flags: ") + c.flags + "\n"), std::string::npos);
 #ifdef ZO_ISCSI_BLOCK

@@ -1,28 +1,12 @@
 #include "TgtdHarness.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <fstream>
 #include <chrono>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <thread>
+#include <cstdlib>
 #include <unistd.h>
 
 using namespace zoscsi::tgt;
 
-namespace {
-
-const char* const kTgtd = "/usr/sbin/tgtd";
-const char* const kTgtadm = "/usr/sbin/tgtadm";
-
-ProcessResult Tgtadm(int port, std::vector<std::string> words) {
-    std::vector<std::string> argv{kTgtadm, "--control-port=" + std::to_string(port), "--lld=iscsi"};
-    argv.insert(argv.end(), words.begin(), words.end());
-    return RunTool(argv);
-}
-
-}  // namespace
+using zotest::Tgtadm;
 
 ProcessResult RunTool(const std::vector<std::string>& argv) {
     ProcessOptions options;
@@ -50,7 +34,7 @@ TgtdHarness::~TgtdHarness() {
 
 std::string TgtdHarness::SkipReason() {
     if (::geteuid() != 0) return "needs root (tgtd's control socket lives in /var/run/tgtd)";
-    for (const char* tool : {kTgtd, kTgtadm, "/usr/bin/iscsi-ls", "/usr/bin/iscsi-readcapacity16"})
+    for (const char* tool : {zotest::kTgtdPath, zotest::kTgtadmPath, "/usr/bin/iscsi-ls", "/usr/bin/iscsi-readcapacity16"})
         if (::access(tool, X_OK) != 0) return std::string(tool) + " is not installed";
     return "";
 }
@@ -59,7 +43,7 @@ void TgtdHarness::PickPorts(int attempt) {
     // High numbers from this process, away from a system tgtd's 0; skip one in use.
     for (int i = 0; i < 50; ++i, attempt += 1) {
         m_controlPort = 20000 + static_cast<int>((::getpid() * 7 + attempt * 7919) % 12000);
-        if (::access(("/var/run/tgtd/socket." + std::to_string(m_controlPort)).c_str(), F_OK) != 0 ||
+        if (::access(zotest::TgtdSocketPath(m_controlPort).c_str(), F_OK) != 0 ||
             !Tgtadm(m_controlPort, {"--mode", "target", "--op", "show"}).Succeeded())
             break;
     }
@@ -80,45 +64,13 @@ bool TgtdHarness::Start(std::string& error) {
     return false;
 }
 
-pid_t TgtdHarness::FindOtherTgtd() const {
-    const std::string wanted = "--control-port=" + std::to_string(m_controlPort);
-    DIR* proc = ::opendir("/proc");
-    pid_t found = 0;
-    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0 || pid == m_child.pid()) continue;
-        std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
-        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (cmdline.rfind(kTgtd, 0) == 0 && cmdline.find(wanted + '\0') != std::string::npos) found = pid;
-    }
-    if (proc) ::closedir(proc);
-    return found;
-}
+pid_t TgtdHarness::FindOtherTgtd() const { return zotest::FindTgtd(m_controlPort, m_child.pid()); }
 
 bool TgtdHarness::Restart(std::string& error) { return Launch(error); }
 
 bool TgtdHarness::Launch(std::string& error) {
-    if (!SpawnChild({kTgtd, "-f", "--control-port=" + std::to_string(m_controlPort), "--iscsi", "portal=" + portal()},
-                    m_log, {"TGT_IPC_SOCKET"}, m_child, error))
-        return false;
-    for (int i = 0; i < 200; ++i) {
-        if (!m_child.Running()) {
-            error = "tgtd ended: " + m_child.ending();
-            return false;
-        }
-        const ProcessResult shown = Tgtadm(m_controlPort, {"--mode", "portal", "--op", "show"});
-        if (shown.Succeeded()) {
-            if (shown.out.find("Portal: " + portal() + ",") == std::string::npos) {
-                error = "tgtd serves " + shown.out + " instead of " + portal();
-                Stop();
-                return false;
-            }
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    error = "tgtd did not answer";
-    m_child.Kill();
+    if (zotest::StartTgtd(m_controlPort, portal(), m_log, m_child, error)) return true;
+    RemoveSockets();
     return false;
 }
 
@@ -145,7 +97,7 @@ void TgtdHarness::Stop() {
 void TgtdHarness::RemoveSockets() const {
     // tgtd leaves its socket files behind; remove ours once nothing serves that port.
     if (m_controlPort == 0 || FindOtherTgtd() > 0) return;
-    const std::string socket = "/var/run/tgtd/socket." + std::to_string(m_controlPort);
+    const std::string socket = zotest::TgtdSocketPath(m_controlPort);
     ::unlink(socket.c_str());
     ::unlink((socket + ".lock").c_str());
 }

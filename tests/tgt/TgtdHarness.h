@@ -5,6 +5,7 @@
 
 #include "backend/tgt/Process.h"
 #include "support/LoopbackPort.h"
+#include "support/TgtdProcess.h"
 
 #include <string>
 #include <vector>
