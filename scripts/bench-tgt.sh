@@ -110,17 +110,20 @@ tgtd_on() {
 
 # Empties and stops the tgtd on control port $1 (pid $2): every target goes
 # with its LUNs in one forced delete, then tgtd is asked to exit, then killed.
+# The socket files tgtd leaves go once nothing serves the port (also when the
+# service stopped its tgtd itself).
 stop_tgtd() {
   local port=$1 pid=$2 tid
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-  for tid in $(adm "$port" --op show --mode target 2>/dev/null | sed -n 's/^Target \([0-9]*\): .*/\1/p'); do
-    adm "$port" --op delete --force --mode target --tid "$tid" >/dev/null 2>&1 || true
-  done
-  tgtadm -C "$port" --op delete --mode system >/dev/null 2>&1 || true
-  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  rm -f "/var/run/tgtd/socket.$port" "/var/run/tgtd/socket.$port.lock"
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    for tid in $(adm "$port" --op show --mode target 2>/dev/null | sed -n 's/^Target \([0-9]*\): .*/\1/p'); do
+      adm "$port" --op delete --force --mode target --tid "$tid" >/dev/null 2>&1 || true
+    done
+    tgtadm -C "$port" --op delete --mode system >/dev/null 2>&1 || true
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  [ -n "$(tgtd_on "$port")" ] || rm -f "/var/run/tgtd/socket.$port" "/var/run/tgtd/socket.$port.lock"
 }
 
 stop_ours() {

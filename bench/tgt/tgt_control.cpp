@@ -102,10 +102,23 @@ bool Parse(int argc, char** argv, Options& options) {
 
 double Seconds(double fromNs) { return (zobench::NowNs() - fromNs) / 1e9; }
 
+// The control ports of the services' own tgtds. tgtd leaves its socket
+// files behind when it exits; they go with this program, as does a tgtd
+// that a failed run left.
+struct ServiceTgtds {
+    std::vector<int> ports;
+    ~ServiceTgtds() {
+        for (const int port : ports) zobench::KillTgtd(port);
+    }
+};
+ServiceTgtds g_serviceTgtds;
+
 // The [ZoScsiSrv] settings of a service with its own tgtd.
 std::string TgtSettings(const std::string& root, int workers) {
+    const int control = zobench::FreeControlPort();
+    g_serviceTgtds.ports.push_back(control);
     return "Backend = tgt\nTgtIqnPrefix = " + std::string(kPrefix) + "\nTgtControlPort = " +
-           std::to_string(zobench::FreeControlPort()) + "\nTgtPortal = 127.0.0.1:" +
+           std::to_string(control) + "\nTgtPortal = 127.0.0.1:" +
            std::to_string(zobench::FreePortalPort()) + "\nTgtStartDaemon = true\nTgtStopOnExit = true\n" +
            "TgtClaimDir = " + root + "/claims\nTgtParallelCalls = " + std::to_string(workers) +
            "\nTgtRestoreWaitMs = 600000\nIdleExitSeconds = 600\n";

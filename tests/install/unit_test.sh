@@ -25,11 +25,18 @@ done
 # Not under /tmp: the sandbox gets a /tmp of its own.
 work=$(mktemp -d "$ZO_BUILD_DIR/unit-test.XXXXXX")
 chmod 700 "$work"
+# Asks the tgtd the test made to exit and, once it has, removes the socket
+# files tgtd leaves behind.
+stop_tgtd() {
+  [ -n "${control_port:-}" ] || return 0
+  /usr/sbin/tgtadm -C "$control_port" --mode system --op delete >/dev/null 2>&1 || true
+  local ours="^/usr/sbin/tgtd .*--control-port=$control_port( |\$)"
+  for _ in $(seq 50); do pgrep -f "$ours" >/dev/null || break; sleep 0.1; done
+  pgrep -f "$ours" >/dev/null || rm -f "/run/tgtd/socket.$control_port" "/run/tgtd/socket.$control_port.lock"
+}
 cleanup() {
   if [ -n "${service_pid:-}" ]; then kill -9 "$service_pid" 2>/dev/null || true; fi
-  if [ -n "${control_port:-}" ]; then
-    /usr/sbin/tgtadm -C "$control_port" --mode system --op delete >/dev/null 2>&1 || true
-  fi
+  stop_tgtd
   if [ -n "${sandbox_pid:-}" ]; then wait "$sandbox_pid" 2>/dev/null || true; fi
   if [ "${ZO_TEST_KEEP:-0}" = 1 ]; then echo "kept $work" >&2; else rm -rf "$work"; fi
 }
@@ -164,9 +171,7 @@ run_backend() {
   for _ in $(seq 300); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
   ! kill -0 "$service_pid" 2>/dev/null || fail "$name: the service did not stop on SIGTERM"
   service_pid=
-  if [ -n "${control_port:-}" ]; then
-    /usr/sbin/tgtadm -C "$control_port" --mode system --op delete >/dev/null 2>&1 || true
-  fi
+  stop_tgtd
   wait "$sandbox_pid" || true
   sandbox_pid=
   grep -qE "^$pid +\+\+\+ exited with 0 \+\+\+\$" "$work/traces/$name" ||
