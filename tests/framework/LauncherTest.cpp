@@ -1,6 +1,7 @@
 // ZOOnDemandSvcClient against a real service program (helpers/EchoService)
 // started in a temporary runtime folder with a temporary configuration.
 #include "CNSession.h"
+#include "support/ReadAll.h"
 #include "CZoNetwork.h"
 #include "NetTestSupport.h"
 #include "ZOOnDemandSvcClient.h"
@@ -39,16 +40,14 @@ const std::string kEcho = ZO_TEST_ECHO_SERVICE;
 
 // Alive and not a zombie (an exited service may wait for init to reap it).
 bool Alive(long pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string text = zotest::ReadAll("/proc/" + std::to_string(pid) + "/stat");
     const size_t close = text.rfind(')');
     return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
 }
 
 // Field 4 (parent) and 6 (session) of /proc/PID/stat.
 std::vector<long> StatNumbers(long pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string text = zotest::ReadAll("/proc/" + std::to_string(pid) + "/stat");
     std::istringstream rest(text.substr(text.rfind(')') + 2));
     std::string state;
     long ppid = 0, pgrp = 0, session = 0;
@@ -63,8 +62,7 @@ int ProcessesWith(const std::string& word) {
     while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
         const long pid = std::atol(entry->d_name);
         if (pid <= 0 || !Alive(pid)) continue;
-        std::ifstream file(std::string("/proc/") + entry->d_name + "/cmdline");
-        std::string cmdline((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const std::string cmdline = zotest::ReadAll(std::string("/proc/") + entry->d_name + "/cmdline");
         if (cmdline.find(word) != std::string::npos) ++count;
     }
     if (proc) ::closedir(proc);
@@ -76,10 +74,7 @@ int Mode(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
+std::string ReadFile(const std::string& path) { return zotest::ReadAll(path); }
 
 struct Launch {
     CYbError result;

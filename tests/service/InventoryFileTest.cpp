@@ -1,6 +1,7 @@
 // An inventory that cannot be trusted is refused, never replaced by an
 // empty one; a first start creates it.
 #include "TempFolder.h"
+#include "support/ReadAll.h"
 #include "inventory/InventoryStore.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +18,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string ReadFile(const std::string& path) { return zotest::ReadAll(path); }
 
 void Sql(const std::string& path, const char* sql) {
     sqlite3* db = nullptr;

@@ -2,6 +2,7 @@
 // temporary runtime and state folder. Each test serves its own client name,
 // so each has its own instance and inventory.
 #include "TempFolder.h"
+#include "support/ReadAll.h"
 #include "ZoScsiSrvClient.h"
 #include "LogWriter.h"
 
@@ -36,10 +37,7 @@ TempFolder* g_root = nullptr;
 
 std::string StateFolder(const std::string& client) { return *g_root / ("state/" + client); }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string ReadFile(const std::string& path) { return zotest::ReadAll(path); }
 
 // The instance serving `client`, from its lock file; 0 when none was started.
 pid_t InstancePid(const std::string& client) {

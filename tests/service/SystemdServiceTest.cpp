@@ -3,6 +3,7 @@
 // systemd's part: a datagram socket in NOTIFY_SOCKET, WATCHDOG_USEC, and a
 // file named by JOURNAL_STREAM.
 #include "TempFolder.h"
+#include "support/ReadAll.h"
 #include "ZoScsiSrvClient.h"
 #include "LogWriter.h"
 
@@ -29,10 +30,7 @@ namespace {
 
 constexpr int kWaitMillis = 30000;  // generous: the machine may be loaded
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string ReadFile(const std::string& path) { return zotest::ReadAll(path); }
 
 // systemd's end of the notification protocol.
 class NotifySocket {

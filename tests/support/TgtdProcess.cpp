@@ -1,10 +1,9 @@
 #include "support/TgtdProcess.h"
+#include "support/ReadAll.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace zotest {
@@ -30,8 +29,7 @@ pid_t FindTgtd(int controlPort, pid_t except) {
     while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
         const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
         if (pid <= 0 || pid == except) continue;
-        std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
-        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string cmdline = ReadAll("/proc/" + std::string(entry->d_name) + "/cmdline");
         if (cmdline.rfind(program, 0) == 0 && cmdline.find(wanted) != std::string::npos) found = pid;
     }
     if (proc) ::closedir(proc);

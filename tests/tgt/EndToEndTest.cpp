@@ -2,6 +2,7 @@
 // initiator: a host sees exactly the LUNs mapped to it, with their size and
 // data, through remap, close, open, delete and a crash of tgtd.
 #include "backend/tgt/LunFiles.h"
+#include "support/ReadAll.h"
 #include "SnapshotEdit.h"
 #include "backend/tgt/TgtBackend.h"
 #include "backend/tgt/TgtLayout.h"
@@ -232,7 +233,7 @@ TEST_F(EndToEnd, ABackendStartsItsOwnTgtdAgainAfterACrashAndStopsIt) {
 
 // "Threads:" or "Max open files" (soft and hard) of a process, from /proc.
 std::string ProcLine(pid_t pid, const char* file, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+    std::istringstream in(zotest::ReadAll("/proc/" + std::to_string(pid) + "/" + file));
     std::string line;
     while (std::getline(in, line))
         if (line.rfind(key, 0) == 0) return line;

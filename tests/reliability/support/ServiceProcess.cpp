@@ -1,4 +1,5 @@
 #include "ServiceProcess.h"
+#include "support/ReadAll.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -75,10 +76,7 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string ReadFile(const std::string& path) { return zotest::ReadAll(path); }
 
 ServiceProcess::ServiceProcess(ServiceOptions options) : m_options(std::move(options)) {
     if (m_options.folder.empty()) {
