@@ -1,5 +1,6 @@
 #include "app/StateFolder.h"
 
+#include "common/DurableFile.h"
 #include "zo/PrivateDir.h"
 
 #include <cerrno>
@@ -50,14 +51,6 @@ bool Marked(const std::string& root) {
     return lstat((root + "/" + kStateRootMark).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-void SyncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)fsync(fd);
-        close(fd);
-    }
-}
-
 }  // namespace
 
 StateOutcome PrepareStateFolders(const std::string& root, const std::string& client, bool requireMark,
@@ -78,18 +71,8 @@ bool InitialiseStateRoot(const std::string& root, std::string& error) {
     std::string real;
     if (!MakeMissingLevels(root, error) || !TrustedRoot(root, real, error)) return false;
     if (Marked(real)) return true;
-    const std::string mark = real + "/" + kStateRootMark;
     const std::string text = "zoscsisrv state root, initialised " + std::to_string(static_cast<long long>(time(nullptr))) + "\n";
-    const int fd = open(mark.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
-    const int saved = errno;
-    if (fd >= 0) close(fd);
-    if (!ok) {
-        error = "cannot write " + mark + ": " + std::strerror(saved);
-        return false;
-    }
-    SyncFolder(real);
-    return true;
+    return WriteDurableFile(real + "/" + kStateRootMark, text, O_EXCL, error);
 }
 
 InstanceLock::~InstanceLock() {

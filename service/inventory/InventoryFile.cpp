@@ -1,5 +1,6 @@
 #include "inventory/InventoryFile.h"
 
+#include "common/DurableFile.h"
 #include "common/Names.h"
 
 #include <sqlite3.h>
@@ -56,24 +57,11 @@ FileState StateOf(const std::string& path) {
     return info.st_size == 0 ? FileState::Empty : FileState::Present;
 }
 
-void SyncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)fsync(fd);
-        close(fd);
-    }
-}
-
 void WriteMarker(const InventoryPaths& paths) {
     const std::string text = "inventory created " + std::to_string(static_cast<long long>(std::time(nullptr))) +
                              " (schema " + std::to_string(kInventorySchemaVersion) + ")\n";
-    const int fd = open(paths.marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                    fsync(fd) == 0;
-    const int saved = errno;
-    if (fd >= 0) close(fd);
-    if (!ok) throw InventoryOpenError("cannot write " + paths.marker + ": " + std::strerror(saved));
-    SyncFolder(paths.folder);
+    std::string error;
+    if (!WriteDurableFile(paths.marker, text, O_TRUNC, error)) throw InventoryOpenError(error);
 }
 
 void Configure(SqliteDb& db) {
