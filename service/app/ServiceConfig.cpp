@@ -83,6 +83,25 @@ std::string DefaultStateDir(const ConfigSources& sources) {
     return (home.empty() ? std::string("/tmp") : home) + "/.local/state/zoscsisrv";
 }
 
+// The state root that --state-dir, ZO_STATE_DIR or [ZoScsiSrv] StateDir
+// names, the first that does, and in `from` which one; "" when none does.
+std::string NamedStateRoot(const CommandLine& line, const ConfigSources& sources, std::string& from) {
+    std::string text;
+    if (!line.stateDir.empty()) {
+        from = "--state-dir";
+        return line.stateDir;
+    }
+    if (!(text = Environment(sources, "ZO_STATE_DIR")).empty()) {
+        from = "ZO_STATE_DIR";
+        return text;
+    }
+    if (Setting(sources, "StateDir", text) && !text.empty()) {
+        from = SettingName(sources, "StateDir");
+        return text;
+    }
+    return std::string();
+}
+
 bool IsNetworkEndpoint(const std::string& endpoint) {
     return endpoint.rfind("tcp:", 0) == 0 || endpoint.rfind("tls:", 0) == 0;
 }
@@ -265,17 +284,9 @@ bool LoadLunSizes(const ConfigSources& sources, LunSizeSettings& sizes, std::str
 }
 
 bool ResolveStateRoot(const CommandLine& line, const ConfigSources& sources, std::string& root, std::string& error) {
-    std::string text, from;
-    if (!line.stateDir.empty()) {
-        root = line.stateDir;
-        from = "--state-dir";
-    } else if (!(text = Environment(sources, "ZO_STATE_DIR")).empty()) {
-        root = text;
-        from = "ZO_STATE_DIR";
-    } else if (Setting(sources, "StateDir", text) && !text.empty()) {
-        root = text;
-        from = SettingName(sources, "StateDir");
-    } else {
+    std::string from;
+    root = NamedStateRoot(line, sources, from);
+    if (root.empty()) {
         root = DefaultStateDir(sources);
         from = "the default state folder";
     }
@@ -311,9 +322,8 @@ zo::InstanceIdentity IdentityOf(const CommandLine& line, const ConfigSources& so
         setting("StateDir");
         setting("Backend");
     }
-    std::string stateDir;
-    if (line.stateDir.empty() && Environment(sources, "ZO_STATE_DIR").empty() &&
-        !(Setting(sources, "StateDir", stateDir) && !stateDir.empty())) {
+    std::string from;
+    if (NamedStateRoot(line, sources, from).empty()) {
         environment("XDG_STATE_HOME");
         environment("HOME");
     }
