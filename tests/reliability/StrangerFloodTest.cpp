@@ -28,7 +28,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -110,14 +109,6 @@ int OpenStranger(const std::string& endpoint) {
     ::_exit(0);
 }
 
-int Threads(pid_t pid) {
-    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8);
-    return -1;
-}
-
 // The flooding child, started and stopped by the test.
 class Flooder {
 public:
@@ -188,7 +179,7 @@ TEST_P(StrangerFlood, ThreeClientsAreServedWhileStrangersHoldHundredsOfConnectio
         std::unique_ptr<ZoScsiSrvClient> probe = Attach(error);
         ASSERT_NE(probe, nullptr) << error;
     }
-    const int baseThreads = Threads(service.pid());
+    const int baseThreads = service.Threads();
 
     Flooder flooder(service.endpoint(), floodSize);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the flood in place first
@@ -196,7 +187,7 @@ TEST_P(StrangerFlood, ThreeClientsAreServedWhileStrangersHoldHundredsOfConnectio
     std::atomic<int> threadsAtMost{0};
     std::thread sampler([&] {
         while (!done) {
-            threadsAtMost = std::max(threadsAtMost.load(), Threads(service.pid()));
+            threadsAtMost = std::max(threadsAtMost.load(), service.Threads());
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });

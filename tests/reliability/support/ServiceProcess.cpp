@@ -74,6 +74,15 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
     return pointers;
 }
 
+// The number after `key` ("VmRSS:") in /proc/PID/status, or `missing`.
+long ProcStatusField(pid_t pid, const std::string& key, long missing) {
+    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
+    return missing;
+}
+
 }  // namespace
 
 std::string ReadFile(const std::string& path) { return zotest::ReadAll(path); }
@@ -231,12 +240,8 @@ bool ServiceProcess::Running() {
     return true;
 }
 
-long ServiceProcess::RssKiB() const {
-    std::istringstream status(ReadFile("/proc/" + std::to_string(m_pid) + "/status"));
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
-}
+long ServiceProcess::RssKiB() const { return ProcStatusField(m_pid, "VmRSS:", 0); }
+
+int ServiceProcess::Threads() const { return static_cast<int>(ProcStatusField(m_pid, "Threads:", -1)); }
 
 }  // namespace zorel

@@ -77,6 +77,8 @@ public:
     std::string shellsRun() const;
     // VmRSS of the running service, in KiB (0 when it cannot be read).
     long RssKiB() const;
+    // Threads of the running service (-1 when it cannot be read).
+    int Threads() const;
 
 private:
     int Reap(std::chrono::milliseconds limit);
