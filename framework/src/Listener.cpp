@@ -5,6 +5,7 @@
 #include "ListenerSession.h"
 #include "SocketTransport.h"
 #include "TlsTransport.h"
+#include "zo/LaunchContext.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -234,12 +235,7 @@ void ServiceListener::Impl::SignalReady() {
         const int fd = ::open(options.readyFile.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) ::close(fd);
     }
-    if (options.readyFd >= 0) {
-        ssize_t ignored = ::write(options.readyFd, "R", 1);
-        (void)ignored;
-        ::close(options.readyFd);
-        options.readyFd = -1;
-    }
+    ReportReady(options.readyFd);
 }
 
 ServiceListener::ServiceListener(ListenerOptions options, RequestHandler handler) : m_impl(std::make_unique<Impl>()) {
