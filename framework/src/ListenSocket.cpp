@@ -74,7 +74,6 @@ ListenSocket::~ListenSocket() { Close(); }
 void ListenSocket::Close() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
-    m_tls = false;
     if (!m_path.empty()) {
         // A later instance may have replaced the file; leave that one alone.
         struct stat st {};
@@ -157,7 +156,6 @@ bool ListenSocket::PlainTcpAllowed(const std::string& endpoint, std::string& err
 bool ListenSocket::OpenTcp(const EndpointAddress& endpoint, std::string& error) {
     addrinfo* list = ResolveTcp(endpoint, true, error);
     if (!list) return false;
-    const bool plain = endpoint.kind == EndpointAddress::Kind::Tcp;
     const std::string text = TcpEndpoint(endpoint.host, endpoint.port, endpoint.kind);
     error = "no address for " + endpoint.host;
     for (addrinfo* ai = list; ai && m_fd < 0; ai = ai->ai_next) {
@@ -179,7 +177,6 @@ bool ListenSocket::OpenTcp(const EndpointAddress& endpoint, std::string& error) 
     ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&bound), &length);
     const int boundPort = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
                                                       : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-    m_tls = !plain;
     m_bound = TcpEndpoint(endpoint.host, boundPort, endpoint.kind);
     return true;
 }

@@ -28,7 +28,6 @@ public:
 
     int Fd() const { return m_fd; }
     bool IsUnix() const { return !m_path.empty(); }
-    bool IsTls() const { return m_tls; }
     // The address bound, with the real port when 0 was asked for.
     const std::string& BoundEndpoint() const { return m_bound; }
 
@@ -50,7 +49,6 @@ private:
     bool OpenTcp(const EndpointAddress& address, std::string& error);
 
     int m_fd = -1;
-    bool m_tls = false;
     std::string m_path;
     std::string m_bound;
     dev_t m_device = 0;
