@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -273,20 +271,6 @@ TEST_F(ListenerTest, CapsConnectionsAndAcceptsAgainWhenOneEnds) {
     ExpectServed(*second, "the others stay");
 }
 
-// A raw TCP connection from `source` (a loopback address) to `endpoint`.
-int ConnectFrom(const char* source, const std::string& endpoint) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    ::inet_pton(AF_INET, source, &address.sin_addr);
-    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    address.sin_port = htons(static_cast<uint16_t>(std::stoi(endpoint.substr(endpoint.rfind(':') + 1))));
-    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    ok = ok && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (!ok) ::close(fd);
-    return ok ? fd : -1;
-}
-
 TEST_F(ListenerTest, ConnectionsWithoutASessionHaveSlotsAndADeadlineOfTheirOwn) {
     zo::ListenerOptions options = Options();
     options.endpoint = "tcp:127.0.0.1:0";
@@ -299,14 +283,14 @@ TEST_F(ListenerTest, ConnectionsWithoutASessionHaveSlotsAndADeadlineOfTheirOwn) 
     auto validated = Client();
     std::vector<int> strangers;
     for (const char* source : {"127.0.0.2", "127.0.0.2", "127.0.0.3"}) {
-        strangers.push_back(ConnectFrom(source, listener->BoundEndpoint()));
+        strangers.push_back(zotest::ConnectRawTcp(listener->BoundEndpoint(), source));
         ASSERT_GE(strangers.back(), 0);
     }
     ASSERT_TRUE(zotest::WaitUntil([&] { return listener->PendingConnections() == 3; }));
     // Beyond the address's slots, then beyond all of them: closed at once.
     for (const char* source : {"127.0.0.2", "127.0.0.4"}) {
         SCOPED_TRACE(source);
-        const int refused = ConnectFrom(source, listener->BoundEndpoint());
+        const int refused = zotest::ConnectRawTcp(listener->BoundEndpoint(), source);
         EXPECT_TRUE(PeerClosed(refused, 500));
         ::close(refused);
     }

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -173,6 +175,22 @@ inline int ConnectRawUnix(const std::string& path) {
         return -1;
     }
     return fd;
+}
+
+// A raw TCP socket connected to the port of `endpoint` ("tcp:" or "tls:")
+// on 127.0.0.1, from the loopback address `source` when one is given; -1 on
+// failure.
+inline int ConnectRawTcp(const std::string& endpoint, const char* source = nullptr) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    bool ok = !source || (::inet_pton(AF_INET, source, &address.sin_addr) == 1 &&
+                          ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    address.sin_port = htons(static_cast<uint16_t>(std::stoi(endpoint.substr(endpoint.rfind(':') + 1))));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ok = ok && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (!ok) ::close(fd);
+    return ok ? fd : -1;
 }
 
 inline std::unique_ptr<CNMessageBase> ValidateRequest(const std::string& session) {

@@ -13,9 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,20 +24,6 @@ using zotest::Text;
 using zotest::TextOf;
 
 constexpr const char* kSession = "tls-session-0123456789";
-
-// A raw TCP socket connected to 127.0.0.1:`port`; -1 on failure.
-int ConnectRawTcp(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 class TlsTest : public ::testing::Test {
 protected:
@@ -173,8 +156,8 @@ TEST_F(TlsTest, ATlsClientOnAPlainPortFailsTheHandshake) {
 
 TEST_F(TlsTest, AHandshakeNeverCompletedIsDroppedAtTheSessionDeadline) {
     Start(Server());
-    const int silent = ConnectRawTcp(Port());  // opens TCP, sends nothing
-    const int stalled = ConnectRawTcp(Port());
+    const int silent = zotest::ConnectRawTcp(listener->BoundEndpoint());  // opens TCP, sends nothing
+    const int stalled = zotest::ConnectRawTcp(listener->BoundEndpoint());
     ASSERT_TRUE(zotest::WriteAll(stalled, std::string("\x16\x03\x01\x02\x00\x01", 6)));  // a ClientHello begun
     const auto start = std::chrono::steady_clock::now();
     CZoNetwork network;
