@@ -1,5 +1,7 @@
 #include "zo/LaunchContext.h"
 
+#include "WholeNumber.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,13 +20,8 @@ std::string Env(const char* name) {
 
 // A whole decimal number within [low, high], else `fallback`.
 int EnvNumber(const char* name, int low, int high, int fallback) {
-    const std::string text = Env(name);
-    if (text.empty()) return fallback;
-    errno = 0;
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || value < low || value > high) return fallback;
-    return static_cast<int>(value);
+    long value = 0;
+    return ParseWholeNumber(Env(name), low, high, value) ? static_cast<int>(value) : fallback;
 }
 
 }  // namespace

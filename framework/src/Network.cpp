@@ -7,6 +7,7 @@
 #include "LogWriter.h"
 #include "MessageFrame.h"
 #include "SocketTransport.h"
+#include "WholeNumber.h"
 #include "zo/Limits.h"
 #include "zo/TlsSettings.h"
 #include "zo/Transport.h"
@@ -47,11 +48,8 @@ int ConfiguredReceiveLimit() {
     if (const char* env = std::getenv(source)) text = env;
     else if (zo::ConfigValue("Network", "ReceiveTimeoutSeconds", text)) source = "[Network] ReceiveTimeoutSeconds";
     else return -1;
-    errno = 0;
-    char* end = nullptr;
-    const long seconds = std::strtol(text.c_str(), &end, 10);
-    if (!text.empty() && *end == '\0' && errno == 0 && (seconds == -1 || (seconds >= 1 && seconds <= kMaxSeconds)))
-        return static_cast<int>(seconds);
+    long seconds = 0;
+    if (zo::ParseWholeNumber(text, -1, kMaxSeconds, seconds) && seconds != 0) return static_cast<int>(seconds);
     if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= -1)
         g_ptrLogWriter->Write(-1, kConnectFunction, __LINE__, 0, 0,
                               "ignoring %s \"%s\": not -1 or a whole number of seconds from 1; receives wait without limit",

@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "Endpoint.h"
+#include "WholeNumber.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -74,10 +75,8 @@ bool LookupService(const std::string& service, ServiceEntry& entry, std::string&
     std::string idle;
     if (Setting(config, env + "_IDLE_EXIT", service + ".idle_exit", idle)) {
         idle = Trim(idle);
-        errno = 0;
-        char* end = nullptr;
-        const long seconds = std::strtol(idle.c_str(), &end, 10);
-        if (idle.empty() || *end != '\0' || errno != 0 || seconds < 0 || seconds > 86400 * 365) {
+        long seconds = 0;
+        if (!ParseWholeNumber(idle, 0, 86400L * 365, seconds)) {
             error = "idle exit of on-demand service \"" + service + "\" is not a number of seconds: " + idle;
             return false;
         }
