@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 namespace zo {
 
@@ -36,11 +37,7 @@ long BioControl(BIO*, int command, long, void*) {
     return command == BIO_CTRL_FLUSH ? 1 : 0;  // writes are never held back
 }
 
-int BioPuts(BIO* bio, const char* text) {
-    int size = 0;
-    while (text[size] != '\0') ++size;
-    return BioWrite(bio, text, size);
-}
+int BioPuts(BIO* bio, const char* text) { return BioWrite(bio, text, static_cast<int>(std::strlen(text))); }
 
 BIO_METHOD* SocketBioMethod() {
     static BIO_METHOD* const method = [] {
