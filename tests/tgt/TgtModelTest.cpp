@@ -67,10 +67,8 @@ TEST(TgtModel, APlanCarriedOutLeavesNothingToPlan) {
     };
     for (const auto& start : starts) {
         TgtModel model = Loaded(start);
-        TidPool tids = model.tids();
-        for (const TgtCommand& step : PlanChanges(kNames, model.Owned(), layout, tids)) model.Apply(step);
-        TidPool again = model.tids();
-        EXPECT_TRUE(PlanChanges(kNames, model.Owned(), layout, again).empty()) << start.size() << " targets at first";
+        for (const TgtCommand& step : PlanChanges(kNames, model.Owned(), layout, model.tids())) model.Apply(step);
+        EXPECT_TRUE(PlanChanges(kNames, model.Owned(), layout, model.tids()).empty()) << start.size() << " targets at first";
     }
 }
 

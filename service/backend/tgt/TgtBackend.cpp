@@ -187,16 +187,12 @@ public:
         std::string what = "tgt backend stopped; exports stay in tgtd";
         if (m_config.stopOnExit && m_claim.held()) {
             // Never start a tgtd only to empty it: a silent one holds nothing.
-            std::vector<TgtTargetState> shown;
-            std::string error;
             ApplyOutcome cleared{false, {}, 0};
-            if (ReadTargets(m_adm, shown, error)) {
-                m_model.Load(shown);
-                TidPool tids = m_model.tids();
-                cleared = Apply(PlanChanges(m_names, m_model.Owned(), Layout{}, tids), Workers(), nullptr);
-            } else {
-                cleared.failures.push_back(error);
-            }
+            const BackendStatus read = ReadModel();
+            if (read.ok)
+                cleared = Apply(PlanChanges(m_names, m_model.Owned(), Layout{}, m_model.tids()), Workers(), nullptr);
+            else
+                cleared.failures.push_back(read.text);
             what = cleared.ok ? "exports removed" : "exports not all removed: " + Summary(cleared.failures);
             if (cleared.ok && m_config.startDaemon) what += "; " + m_daemon.Shutdown();
         }
@@ -310,8 +306,7 @@ private:
             growth += static_cast<int64_t>(want.luns.size()) - (held ? static_cast<int64_t>(held->luns.size()) - 1 : 0);
             if (!want.luns.empty()) desired.targets.push_back(std::move(want));
         }
-        TidPool tids = m_model.tids();
-        return PlanChanges(m_names, m_model.Owned(iqns), desired, tids);
+        return PlanChanges(m_names, m_model.Owned(iqns), desired, m_model.tids());
     }
 
     // The layout of the whole mirror; an open LUN whose file is gone is
@@ -339,22 +334,27 @@ private:
         return layout;
     }
 
-    // Reads tgtd into the model and plans the whole mirror on it, unless
-    // that would take tgtd past its ceiling.
-    BackendStatus Survey(std::vector<TgtCommand>& plan, std::vector<std::string>& problems) {
-        const BackendStatus up = m_daemon.Ensure();
-        if (!up.ok) return up;
+    // Replaces the model with what tgtd shows.
+    BackendStatus ReadModel() {
         std::vector<TgtTargetState> shown;
         std::string error;
         if (!ReadTargets(m_adm, shown, error)) return BackendStatus::Fail(error);
         m_model.Load(shown);
+        return BackendStatus::Ok();
+    }
+
+    // Reads tgtd into the model and plans the whole mirror on it, unless
+    // that would take tgtd past its ceiling.
+    BackendStatus Survey(std::vector<TgtCommand>& plan, std::vector<std::string>& problems) {
+        BackendStatus status = m_daemon.Ensure();
+        if (status.ok) status = ReadModel();
+        if (!status.ok) return status;
         const Layout layout = FullLayout();
         const std::string past =
             PastCeiling(m_ceiling, ExportedLuns(layout), static_cast<int64_t>(m_model.lunCount()));
         if (!past.empty()) return BackendStatus::Refuse(ZoScsiServer::kErrLimit, past);
         problems = layout.problems;
-        TidPool tids = m_model.tids();
-        plan = PlanChanges(m_names, m_model.Owned(), layout, tids);
+        plan = PlanChanges(m_names, m_model.Owned(), layout, m_model.tids());
         return BackendStatus::Ok();
     }
 

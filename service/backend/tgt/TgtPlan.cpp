@@ -2,6 +2,7 @@
 
 #include <map>
 #include <set>
+#include <utility>
 
 namespace zoscsi::tgt {
 namespace {
@@ -72,7 +73,7 @@ private:
 }  // namespace
 
 std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
-                                    const Layout& desired, TidPool& tids) {
+                                    const Layout& desired, TidPool tids) {
     std::map<std::string, const DesiredTarget*> wanted;
     for (const DesiredTarget& target : desired.targets) wanted[target.iqn] = &target;
 
@@ -98,7 +99,7 @@ std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<
                                     const Layout& desired) {
     TidPool tids;
     for (const TgtTargetState& target : actual) tids.Use(target.tid);
-    return PlanChanges(names, actual, desired, tids);
+    return PlanChanges(names, actual, desired, std::move(tids));
 }
 
 }  // namespace zoscsi::tgt

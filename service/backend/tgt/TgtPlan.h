@@ -20,10 +20,10 @@
 namespace zoscsi::tgt {
 
 // `actual`: the targets to bring to `desired` (those of the name space
-// that are not in `desired` are deleted); new targets take their tids from
-// `tids`.
+// that are not in `desired` are deleted); new targets take the lowest tids
+// free in `tids` (a copy: the caller's pool is left as it was).
 std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
-                                    const Layout& desired, TidPool& tids);
+                                    const Layout& desired, TidPool tids);
 // The same with the tids of `actual` alone in use.
 std::vector<TgtCommand> PlanChanges(const LayoutNames& names, const std::vector<TgtTargetState>& actual,
                                     const Layout& desired);
