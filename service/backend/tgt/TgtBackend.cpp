@@ -241,9 +241,8 @@ private:
             if (const ForeignTarget* foreign = m_model.FindForeign(TargetIqn(m_names, target, host)))
                 return BackendStatus::Fail(ForeignText(*foreign));
         m_mirror.Put(target, id, LunEntry{lun, hosts});
-        std::vector<std::string> problems;
         int64_t growth = 0;
-        const std::vector<TgtCommand> plan = PlanPairs(target, touched, problems, growth);
+        const std::vector<TgtCommand> plan = PlanPairs(target, touched, growth);
         const int64_t held = static_cast<int64_t>(m_model.lunCount());
         const std::string past = PastCeiling(m_ceiling, held + growth, held);
         if (!past.empty()) {
@@ -280,10 +279,11 @@ private:
     }
 
     // The tgt targets of `target` and each of `hosts`, planned on the model;
-    // `growth`: the LUNs tgtd holds more afterwards. Only a LUN that tgtd
-    // does not serve yet has its file looked at.
+    // `growth`: the LUNs tgtd holds more afterwards. An open LUN whose file
+    // is gone is left out; only a LUN that tgtd does not serve yet has its
+    // file looked at.
     std::vector<TgtCommand> PlanPairs(const std::string& target, const std::vector<std::string>& hosts,
-                                      std::vector<std::string>& problems, int64_t& growth) const {
+                                      int64_t& growth) const {
         Layout desired;
         std::vector<std::string> iqns;
         for (const std::string& host : hosts) {
@@ -297,10 +297,7 @@ private:
                 if (held)
                     for (const TgtLunState& have : held->luns)
                         if (have.lun == lun.lun && have.path == lun.path) return false;
-                if (BackingFileExists(lun.path)) return false;
-                problems.push_back("the data of " + target + " LUN " + std::to_string(lun.lun) + " is missing (" +
-                                   lun.path + "); it is not exported");
-                return true;
+                return !BackingFileExists(lun.path);
             };
             want.luns.erase(std::remove_if(want.luns.begin(), want.luns.end(), missing), want.luns.end());
             growth += static_cast<int64_t>(want.luns.size()) - (held ? static_cast<int64_t>(held->luns.size()) - 1 : 0);
