@@ -1,7 +1,8 @@
 #include "backend/tgt/TgtClaim.h"
 
+#include "backend/tgt/TgtLayout.h"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,12 +13,6 @@ namespace zoscsi::tgt {
 namespace {
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-uint64_t Fnv1a(const std::string& text) {
-    uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
-    return hash;
-}
 
 // The folder exists (made when missing), is a folder, is this user's and no
 // one else may write in it: nobody can plant or swap a claim file there.
@@ -67,9 +62,7 @@ std::string ReadAll(int fd) {
 }  // namespace
 
 std::string TgtClaim::FileName(int controlPort, const std::string& nameSpace) {
-    char hash[17];
-    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fnv1a(nameSpace)));
-    return "tgtd-" + std::to_string(controlPort) + "-" + hash + ".claim";
+    return "tgtd-" + std::to_string(controlPort) + "-" + NameHash({nameSpace}, 16) + ".claim";
 }
 
 bool TgtClaim::Take(const std::string& folder, int controlPort, const std::string& nameSpace, std::string& error) {

@@ -42,12 +42,14 @@ std::string Safe(const std::string& text) {
 std::string ClientPart(const std::string& client) {
     const std::string safe = Safe(client);
     if (safe == client && safe.size() <= kMaxClientPart) return safe;
-    return safe.substr(0, kMaxClientPart - 9) + "-" + Hex(Fnv1a({client}), 8);
+    return safe.substr(0, kMaxClientPart - 9) + "-" + NameHash({client}, 8);
 }
 
 bool ValidLunId(int32_t id) { return id >= 1 && id <= 16383; }
 
 }  // namespace
+
+std::string NameHash(const std::vector<std::string>& parts, int digits) { return Hex(Fnv1a(parts), digits); }
 
 std::string OwnedNamespace(const LayoutNames& names) {
     return names.iqnPrefix + ":" + ClientPart(names.client) + ":";
@@ -60,7 +62,7 @@ bool IsOwned(const LayoutNames& names, const std::string& tgtName) {
 
 std::string TargetIqn(const LayoutNames& names, const std::string& target, const std::string& host) {
     const std::string head = OwnedNamespace(names);
-    const std::string tail = "." + Hex(Fnv1a({names.client, target, host}), 16);
+    const std::string tail = "." + NameHash({names.client, target, host}, 16);
     std::string middle = target + "." + Safe(host);
     const size_t room = kMaxIqnBytes > head.size() + tail.size() ? kMaxIqnBytes - head.size() - tail.size() : 0;
     if (middle.size() > room) middle.resize(room);
@@ -72,7 +74,7 @@ std::string LunPath(const LayoutNames& names, const std::string& target, int32_t
 }
 
 std::string LunSerial(const LunRecord& lun) {
-    return Hex(Fnv1a({lun.target, std::to_string(lun.id), std::to_string(lun.created)}), 16);
+    return NameHash({lun.target, std::to_string(lun.id), std::to_string(lun.created)}, 16);
 }
 
 DesiredTarget DesiredPair(const LayoutNames& names, const std::string& target, const std::string& host,

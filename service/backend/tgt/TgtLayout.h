@@ -47,6 +47,10 @@ struct Layout {
     std::vector<std::string> problems;   // inventory entries that could not be laid out
 };
 
+// `digits` (up to 16) hex digits of a 64-bit FNV-1a hash over `parts`, a
+// NUL between them: the hash in names, serials and claim files.
+std::string NameHash(const std::vector<std::string>& parts, int digits);
+
 // "PREFIX:CLIENT:": every owned tgt target name starts with it.
 std::string OwnedNamespace(const LayoutNames& names);
 bool IsOwned(const LayoutNames& names, const std::string& tgtName);
