@@ -41,10 +41,7 @@ void KillTgtd(int controlPort) {
     for (pid_t pid = zotest::FindTgtd(controlPort); pid != 0; pid = zotest::FindTgtd(controlPort, pid))
         ::kill(pid, SIGKILL);
     ::usleep(100000);
-    const std::string socket = zotest::TgtdSocketPath(controlPort);
-    std::error_code ignored;
-    std::filesystem::remove(socket, ignored);
-    std::filesystem::remove(socket + ".lock", ignored);
+    zotest::RemoveTgtdSockets(controlPort);
 }
 
 // IQN -> (LUNs but the controller, initiator names admitted).
@@ -99,7 +96,7 @@ TEST(TgtCrash, TgtdHoldsWhatTheInventoryListsAfterEveryRestart) {
     if (!std::filesystem::exists(kTgtdPath) || !std::filesystem::exists(kTgtadmPath)) GTEST_SKIP() << "tgt is not installed";
     // tgtd's control "port" names its unix socket, /var/run/tgtd/socket.N (N below 32768).
     int controlPort = 21000 + static_cast<int>(::getpid() % 9000);
-    while (std::filesystem::exists("/var/run/tgtd/socket." + std::to_string(controlPort))) ++controlPort;
+    while (std::filesystem::exists(zotest::TgtdSocketPath(controlPort))) ++controlPort;
     const int portalPort = FreeLoopbackPort();
     ServiceOptions options;
     options.backend = "tgt";

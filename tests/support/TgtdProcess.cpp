@@ -5,12 +5,19 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <thread>
+#include <unistd.h>
 
 namespace zotest {
 
 using zoscsi::tgt::ProcessResult;
 
 std::string TgtdSocketPath(int controlPort) { return "/var/run/tgtd/socket." + std::to_string(controlPort); }
+
+void RemoveTgtdSockets(int controlPort) {
+    const std::string socket = TgtdSocketPath(controlPort);
+    ::unlink(socket.c_str());
+    ::unlink((socket + ".lock").c_str());
+}
 
 ProcessResult Tgtadm(int controlPort, const std::vector<std::string>& words, size_t outputCap) {
     std::vector<std::string> argv{kTgtadmPath, "--control-port=" + std::to_string(controlPort), "--lld=iscsi"};

@@ -17,6 +17,8 @@ constexpr const char* kTgtadmPath = "/usr/sbin/tgtadm";
 
 // tgtd's control socket file for `controlPort`.
 std::string TgtdSocketPath(int controlPort);
+// Removes the socket and lock files a tgtd on `controlPort` leaves behind.
+void RemoveTgtdSockets(int controlPort);
 
 // tgtadm on `controlPort` with `words` ("--mode", "target", ...), within 30 s;
 // `outputCap` bytes of its output are kept.

@@ -72,14 +72,18 @@ protected:
 
     void Expect(const BackendStatus& status, const char* step) { ASSERT_TRUE(status.ok) << step << ": " << status.text; }
 
-    // This instance's targets in tgtd as "IQN luns L:PATH:SERIAL ... acl HOST ...".
-    std::set<std::string> Held() const {
-        const ProcessResult shown = zotest::Tgtadm(tgtd.controlPort(), {"--mode", "target", "--op", "show"});
+    // Every target in tgtd, as it shows them.
+    std::vector<TgtTargetState> Shown() const {
+        const ProcessResult shown = ByHand({"--mode", "target", "--op", "show"});
         std::vector<TgtTargetState> targets;
         std::string error;
         EXPECT_TRUE(ParseTargets(shown.out, targets, error)) << error;
+        return targets;
+    }
+    // This instance's targets in tgtd as "IQN luns L:PATH:SERIAL ... acl HOST ...".
+    std::set<std::string> Held() const {
         std::set<std::string> held;
-        for (const TgtTargetState& target : targets) {
+        for (const TgtTargetState& target : Shown()) {
             if (!IsOwned(Names(), target.name)) continue;
             std::string line = target.name + " luns";
             for (const TgtLunState& lun : target.luns)
@@ -106,11 +110,7 @@ protected:
         return zotest::Tgtadm(tgtd.controlPort(), words);
     }
     int TidOf(const std::string& iqn) const {
-        const ProcessResult shown = ByHand({"--mode", "target", "--op", "show"});
-        std::vector<TgtTargetState> targets;
-        std::string error;
-        (void)ParseTargets(shown.out, targets, error);
-        for (const TgtTargetState& target : targets)
+        for (const TgtTargetState& target : Shown())
             if (target.name == iqn) return target.tid;
         return 0;
     }
@@ -270,7 +270,7 @@ TEST_F(EndToEnd, ItsOwnTgtdServesDataAsConfigured) {
         std::string soft, hard;
         files >> soft >> hard;
         EXPECT_EQ(soft, hard) << "tgtd may use every descriptor it is allowed";
-        const ProcessResult shown = zotest::Tgtadm(tgtd.controlPort(), {"--mode", "target", "--op", "show"});
+        const ProcessResult shown = ByHand({"--mode", "target", "--op", "show"});
         EXPECT_NE(shown.out.find(std::string("Backing store type: ") + c.store), std::string::npos) << shown.out;
         EXPECT_NE(shown.out.find(std::string("Backing store flags: ") + c.flags + "\n"), std::string::npos);
 #ifdef ZO_ISCSI_BLOCK

@@ -97,7 +97,5 @@ void TgtdHarness::Stop() {
 void TgtdHarness::RemoveSockets() const {
     // tgtd leaves its socket files behind; remove ours once nothing serves that port.
     if (m_controlPort == 0 || FindOtherTgtd() > 0) return;
-    const std::string socket = zotest::TgtdSocketPath(m_controlPort);
-    ::unlink(socket.c_str());
-    ::unlink((socket + ".lock").c_str());
+    zotest::RemoveTgtdSockets(m_controlPort);
 }
