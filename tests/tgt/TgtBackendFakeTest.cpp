@@ -26,13 +26,18 @@ protected:
         fake.Portals("Portal: 127.0.0.1:3260,1\n");
     }
 
-    std::unique_ptr<Backend> Make(int limitMs = 3000, const MachineLimits& limits = ReadMachineLimits()) {
+    // A backend on the fake tgtadm that never starts a tgtd.
+    TgtConfig Config(int limitMs) const {
         TgtConfig config;
         config.startDaemon = false;
         config.tgtadmPath = FakeTgtAdm::Path();
         config.callLimit = std::chrono::milliseconds(limitMs);
         config.claimDir = claims / "tgt";
-        return MakeTgtBackendWith(config, "alpha", data.path(), limits);
+        return config;
+    }
+
+    std::unique_ptr<Backend> Make(int limitMs = 3000, const MachineLimits& limits = ReadMachineLimits()) {
+        return MakeTgtBackendWith(Config(limitMs), "alpha", data.path(), limits);
     }
 
     std::string File(const std::string& target, int id) const { return data / ("luns/" + target + "/" + std::to_string(id) + ".img"); }
@@ -228,10 +233,7 @@ TEST_F(TgtBackendFake, ALongRestoreRunsInTheBackgroundAndChangesWaitForIt) {
     }
     ASSERT_TRUE(CreateBackingFile(File("t1", 21), 4096, error)) << error;
     fake.Delay(30);
-    TgtConfig config;
-    config.startDaemon = false;
-    config.tgtadmPath = FakeTgtAdm::Path();
-    config.claimDir = claims / "tgt";
+    TgtConfig config = Config(10000);
     config.restoreWait = std::chrono::milliseconds(0);
     auto backend = MakeTgtBackendWith(config, "alpha", data.path());
     ASSERT_TRUE(backend->Start(1, Inventory(luns, mappings)).ok);  // 42 requests to make
