@@ -1,10 +1,15 @@
 #include "support/SeedInventory.h"
 
+#include "backend/tgt/TgtLayout.h"
 #include "common/Names.h"
 #include "inventory/InventoryStore.h"
 #include "zo/PrivateDir.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 namespace zobench {
@@ -45,6 +50,28 @@ size_t SeedInventory(const std::string& folder, const SeedPlan& plan) {
     });
     if (!status.ok()) throw std::runtime_error("seeding the inventory failed: " + status.text);
     return lines;
+}
+
+std::string SeedLunPath(const std::string& folder, const SeedPlan& plan, int index, int id) {
+    return zoscsi::tgt::LunPath(zoscsi::tgt::LayoutNames{"", "", folder + "/luns"}, SeedTargetName(plan, index), id);
+}
+
+bool MakeSparseFile(const std::string& path, uint64_t bytes) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const bool made = ::ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+    ::close(fd);
+    return made;
+}
+
+void SeedLunFiles(const std::string& folder, const SeedPlan& plan) {
+    for (int t = 0; t < plan.targets; ++t)
+        for (int id = 1; id <= plan.lunsPerTarget; ++id) {
+            const std::string path = SeedLunPath(folder, plan, t, id);
+            if (!MakeSparseFile(path, plan.lunBytes)) throw std::runtime_error("cannot make " + path);
+        }
 }
 
 }  // namespace zobench

@@ -1,6 +1,7 @@
 // Fills the inventory of a (not running) service instance directly, through
 // the service's own store, in one transaction: large inventories for the
-// benchmarks without one durable commit per LUN.
+// benchmarks without one durable commit per LUN; and the LUNs' backing files
+// where the tgt backend looks for them.
 #pragma once
 
 #include <cstddef>
@@ -28,5 +29,18 @@ std::string SeedTargetName(const SeedPlan& plan, int index);
 // Writes the plan into the inventory in `folder` (made when absent). Returns
 // the number of listing lines the inventory then holds. Throws on failure.
 size_t SeedInventory(const std::string& folder, const SeedPlan& plan);
+
+// The backing file of LUN `id` of target `index` for the tgt backend of the
+// instance whose state folder is `folder`.
+std::string SeedLunPath(const std::string& folder, const SeedPlan& plan, int index, int id);
+
+// A sparse file of `bytes` at `path` (its folders made), as an operator makes
+// one: without a sync. False when it cannot be made.
+bool MakeSparseFile(const std::string& path, uint64_t bytes);
+
+// A sparse backing file of plan.lunBytes at SeedLunPath for every LUN of the
+// plan. Without the backend's syncs: thousands of files, and a benchmark that
+// loses them to a crash only runs again. Throws "cannot make PATH".
+void SeedLunFiles(const std::string& folder, const SeedPlan& plan);
 
 }  // namespace zobench

@@ -8,14 +8,8 @@
 //   bench_tgt_seed STATE_ROOT CLIENT LUNS SIZE_MIB
 #include "support/SeedInventory.h"
 
-#include "backend/tgt/TgtLayout.h"
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -33,20 +27,9 @@ int main(int argc, char** argv) {
     plan.lunBytes = static_cast<uint64_t>(mib) << 20;
     try {
         zobench::SeedInventory(folder, plan);
-        const std::string target = zobench::SeedTargetName(plan, 0);
-        const zoscsi::tgt::LayoutNames names{"", argv[2], folder + "/luns"};
-        std::filesystem::create_directories(folder + "/luns/" + target);
-        // Without the backend's syncs: thousands of files, and a benchmark
-        // that loses them to a crash only runs again.
-        for (int id = 1; id <= luns; ++id) {
-            const std::string path = zoscsi::tgt::LunPath(names, target, id);
-            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(plan.lunBytes)) != 0)
-                throw std::runtime_error("cannot make " + path);
-            ::close(fd);
-        }
-        std::printf("target=%s host=%s lun1=%s\n", target.c_str(), zobench::SeedHostName(0).c_str(),
-                    zoscsi::tgt::LunPath(names, target, 1).c_str());
+        zobench::SeedLunFiles(folder, plan);
+        std::printf("target=%s host=%s lun1=%s\n", zobench::SeedTargetName(plan, 0).c_str(),
+                    zobench::SeedHostName(0).c_str(), zobench::SeedLunPath(folder, plan, 0, 1).c_str());
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "%s\n", failure.what());
         return 1;

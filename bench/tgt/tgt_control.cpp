@@ -28,7 +28,6 @@
 #include "support/SeedInventory.h"
 
 #include "backend/tgt/TgtAdm.h"
-#include "backend/tgt/TgtLayout.h"
 #include "ZoScsiSrvClient.h"
 
 #include <fcntl.h>
@@ -139,10 +138,7 @@ int ControlPortOf(const std::string& settings) {
 
 // A sparse file of 1 MiB, as an operator makes one (no sync).
 void MakeFile(const std::string& path) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0 || ::ftruncate(fd, 1 << 20) != 0) Die("cannot make " + path);
-    ::close(fd);
+    if (!zobench::MakeSparseFile(path, 1 << 20)) Die("cannot make " + path);
 }
 
 std::string Status(ZoScsiSrvClient& client, const std::string& key) {
@@ -366,9 +362,11 @@ zobench::SeedPlan PairPlan(int luns) {
 
 void SeedWithFiles(const std::string& folder, const zobench::SeedPlan& plan) {
     zobench::SeedInventory(folder, plan);
-    for (int t = 0; t < plan.targets; ++t)
-        for (int id = 1; id <= plan.lunsPerTarget; ++id)
-            MakeFile(folder + "/luns/" + zobench::SeedTargetName(plan, t) + "/" + std::to_string(id) + ".img");
+    try {
+        zobench::SeedLunFiles(folder, plan);
+    } catch (const std::runtime_error& failure) {
+        Die(failure.what());
+    }
 }
 
 // Waits until the instance says its backend is ready; the seconds it took.
@@ -450,8 +448,7 @@ int Restore(const Options& options, const std::string& root) {
     for (int t = 0; t < plan.targets; ++t) {
         std::vector<std::pair<int, std::string>> files;
         for (int id = 1; id <= plan.lunsPerTarget; ++id)
-            files.emplace_back(id, service.StateFolder("restore") + "/luns/" + zobench::SeedTargetName(plan, t) + "/" +
-                                       std::to_string(id) + ".img");
+            files.emplace_back(id, zobench::SeedLunPath(service.StateFolder("restore"), plan, t, id));
         withIdentity.push_back(HandExport(t + 1, true, zobench::SeedHostName(t), files, true));
         bare.push_back(HandExport(t + 1, true, zobench::SeedHostName(t), files, false));
     }
