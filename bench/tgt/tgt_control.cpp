@@ -423,12 +423,6 @@ Restored KillAndRestore(zobench::RealService& service, const zobench::SeedPlan& 
     return took;
 }
 
-double Median(std::vector<double> values) {
-    zobench::Samples samples;
-    for (double value : values) samples.Add(value);
-    return samples.Median();
-}
-
 int Restore(const Options& options, const std::string& root) {
     const zobench::SeedPlan plan = PairPlan(options.luns);
     const int luns = plan.targets * plan.lunsPerTarget;
@@ -469,27 +463,27 @@ int Restore(const Options& options, const std::string& root) {
     };
 
     // Rounds of all sides in turn, so that a machine whose load drifts moves all alike.
-    std::vector<double> ours, launched, firstChange, apply, handSeq, handBare, handAtOnce;
+    zobench::Samples ours, launched, firstChange, apply, handSeq, handBare, handAtOnce;
     long oursCalls = 0;
     for (int round = 0; round < options.rounds; ++round) {
         const Restored took = KillAndRestore(service, plan, control, luns);
-        ours.push_back(took.ready);
-        launched.push_back(took.launched);
-        firstChange.push_back(took.firstChange);
-        apply.push_back(took.apply);
+        ours.Add(took.ready);
+        launched.Add(took.launched);
+        firstChange.Add(took.firstChange);
+        apply.Add(took.apply);
         oursCalls = took.calls;
         zobench::KillTgtd(control);  // thousands of threads: one such tgtd at a time
         if (!options.hand) continue;
-        handSeq.push_back(byHand(withIdentity, 1));
-        handBare.push_back(byHand(bare, 1));
-        handAtOnce.push_back(byHand(withIdentity, options.workers));
+        handSeq.Add(byHand(withIdentity, 1));
+        handBare.Add(byHand(bare, 1));
+        handAtOnce.Add(byHand(withIdentity, options.workers));
     }
     std::printf("row=restore luns=%d targets=%d rounds=%d ours_s=%.2f launch_s=%.2f first_change_s=%.2f ours_calls=%ld "
                 "ours_apply_s=%.2f hand_s=%.2f hand_calls=%zu ratio=%.2f hand_without_identity_s=%.2f hand_without_identity_calls=%zu "
                 "ratio_without_identity=%.2f hand_at_once_s=%.2f ratio_at_once=%.2f workers=%d\n",
-                luns, plan.targets, options.rounds, Median(ours), Median(launched), Median(firstChange), oursCalls,
-                Median(apply), Median(handSeq), calls(withIdentity), Median(ours) / Median(handSeq), Median(handBare), calls(bare),
-                Median(ours) / Median(handBare), Median(handAtOnce), Median(ours) / Median(handAtOnce), options.workers);
+                luns, plan.targets, options.rounds, ours.Median(), launched.Median(), firstChange.Median(), oursCalls,
+                apply.Median(), handSeq.Median(), calls(withIdentity), ours.Median() / handSeq.Median(), handBare.Median(), calls(bare),
+                ours.Median() / handBare.Median(), handAtOnce.Median(), ours.Median() / handAtOnce.Median(), options.workers);
 
     if (options.sweep) {
         // What parallelism tgtd takes: the same restore with W tgtadm at once.
