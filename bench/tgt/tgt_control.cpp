@@ -192,6 +192,17 @@ CYbError Map(ZoScsiSrvClient& client, const std::string& target, int32_t id, con
     return client.MapHost(ZoScsiSrvClientRequest::MapHostRequest(id, target, host, Request(1, ZoScsiServer::ISCSI, 0)));
 }
 
+CYbError Unmap(ZoScsiSrvClient& client, const std::string& target, int32_t id, const std::string& host) {
+    return client.UnmapHost(ZoScsiSrvClient::UnmapHostRequest(id, target, host, Request(1, ZoScsiServer::ISCSI, 0)));
+}
+
+CYbError DeleteLun(ZoScsiSrvClient& client, const std::string& target, int32_t id) {
+    ZoScsiSrvClientRequest::DeleteLunRequest request;
+    request.lunId = id;
+    request.targetName = target;
+    return client.DeleteLun(request);
+}
+
 // Returns the nanoseconds of the creation alone.
 double CreateAndMap(ZoScsiSrvClient& client, const std::string& target, const std::string& host) {
     int32_t id = 0;
@@ -331,17 +342,9 @@ int Ops(const Options& options, const std::string& root) {
     const size_t mapKnown = measure([&] { zobench::Check(Map(counted, "ops", a, known), "MapHost"); });
     zobench::Check(CreateLun(counted, "ops", b), "CreateLun");
     const size_t mapNew = measure([&] { zobench::Check(Map(counted, "ops", b, "iqn.1994-05.com.example:x"), "MapHost"); });
-    const size_t unmapLast = measure([&] {
-        zobench::Check(counted.UnmapHost(ZoScsiSrvClient::UnmapHostRequest(b, "ops", "iqn.1994-05.com.example:x",
-                                                                          Request(1, ZoScsiServer::ISCSI, 0))),
-                       "UnmapHost");
-    });
-    const size_t remove = measure([&] {
-        ZoScsiSrvClientRequest::DeleteLunRequest request;
-        request.lunId = b;
-        request.targetName = "ops";
-        zobench::Check(counted.DeleteLun(request), "DeleteLun");
-    });
+    const size_t unmapLast =
+        measure([&] { zobench::Check(Unmap(counted, "ops", b, "iqn.1994-05.com.example:x"), "UnmapHost"); });
+    const size_t remove = measure([&] { zobench::Check(DeleteLun(counted, "ops", b), "DeleteLun"); });
     std::printf("row=tgtadm_calls create_lun=%zu map_known_host=%zu map_new_host=%zu unmap_last_lun=%zu delete_lun=%zu "
                 "hand_map_known_host=2 hand_map_new_host=4 hand_map_known_host_without_identity=1\n",
                 create, mapKnown, mapNew, unmapLast, remove);
@@ -414,12 +417,8 @@ Restored KillAndRestore(zobench::RealService& service, const zobench::SeedPlan& 
     const std::pair<long, long> restore = RestoreCalls(service, "restore");
     took.calls = restore.first;
     took.apply = static_cast<double>(restore.second) / 1e3;
-    zobench::Check(client.UnmapHost(ZoScsiSrvClient::UnmapHostRequest(id, target, host, Request(1, ZoScsiServer::ISCSI, 0))),
-                   "UnmapHost");
-    ZoScsiSrvClientRequest::DeleteLunRequest remove;
-    remove.lunId = id;
-    remove.targetName = target;
-    zobench::Check(client.DeleteLun(remove), "DeleteLun");
+    zobench::Check(Unmap(client, target, id, host), "UnmapHost");
+    zobench::Check(DeleteLun(client, target, id), "DeleteLun");
     return took;
 }
 
