@@ -112,28 +112,25 @@ struct ServiceTgtds {
 };
 ServiceTgtds g_serviceTgtds;
 
-// The [ZoScsiSrv] settings of a service with its own tgtd.
-std::string TgtSettings(const std::string& root, int workers) {
+// A control port for a service's own tgtd, which goes with this program.
+int ServiceControlPort() {
     const int control = zobench::FreeControlPort();
     g_serviceTgtds.ports.push_back(control);
+    return control;
+}
+
+// The [ZoScsiSrv] settings of a service that starts its own tgtd on
+// `control` and `portal`.
+std::string TgtSettings(const std::string& root, int workers, int control, int portal) {
     return "Backend = tgt\nTgtIqnPrefix = " + std::string(kPrefix) + "\nTgtControlPort = " +
-           std::to_string(control) + "\nTgtPortal = 127.0.0.1:" +
-           std::to_string(zobench::FreePortalPort()) + "\nTgtStartDaemon = true\nTgtStopOnExit = true\n" +
-           "TgtClaimDir = " + root + "/claims\nTgtParallelCalls = " + std::to_string(workers) +
-           "\nTgtRestoreWaitMs = 600000\nIdleExitSeconds = 600\n";
+           std::to_string(control) + "\nTgtPortal = 127.0.0.1:" + std::to_string(portal) +
+           "\nTgtStartDaemon = true\nTgtStopOnExit = true\nTgtClaimDir = " + root +
+           "/claims\nTgtParallelCalls = " + std::to_string(workers) + "\nTgtRestoreWaitMs = 600000\nIdleExitSeconds = 600\n";
 }
 
-// `settings` with another TgtParallelCalls.
-std::string TgtSettingsOn(int workers, const std::string& settings) {
-    const std::string key = "TgtParallelCalls = ";
-    const size_t at = settings.find(key);
-    const size_t end = settings.find('\n', at);
-    return settings.substr(0, at + key.size()) + std::to_string(workers) + settings.substr(end);
-}
-
-int ControlPortOf(const std::string& settings) {
-    const size_t at = settings.find("TgtControlPort = ");
-    return std::atoi(settings.c_str() + at + std::strlen("TgtControlPort = "));
+// The same on ports of its own.
+std::string TgtSettings(const std::string& root, int workers) {
+    return TgtSettings(root, workers, ServiceControlPort(), zobench::FreePortalPort());
 }
 
 // A sparse file of 1 MiB, as an operator makes one (no sync).
@@ -278,8 +275,7 @@ zoscsi::tgt::TgtAdm AdmOn(int control) {
 // ---- modes ----------------------------------------------------------------
 
 int Ops(const Options& options, const std::string& root) {
-    const std::string settings = TgtSettings(root, options.workers);
-    zobench::RealService service(root, settings);
+    zobench::RealService service(root, TgtSettings(root, options.workers));
     ZoScsiSrvClient client;
     zobench::Check(service.Connect(client, "ops"), "launching the service");
     ZoScsiSrvClientRequest::CreateTargetRequest target;
@@ -425,9 +421,8 @@ Restored KillAndRestore(zobench::RealService& service, const zobench::SeedPlan& 
 int Restore(const Options& options, const std::string& root) {
     const zobench::SeedPlan plan = PairPlan(options.luns);
     const int luns = plan.targets * plan.lunsPerTarget;
-    const std::string settings = TgtSettings(root, options.workers);
-    const int control = ControlPortOf(settings);
-    zobench::RealService service(root, settings);
+    const int control = ServiceControlPort(), portal = zobench::FreePortalPort();
+    zobench::RealService service(root, TgtSettings(root, options.workers, control, portal));
     SeedWithFiles(service.StateFolder("restore"), plan);
     {
         ZoScsiSrvClient first;
@@ -488,7 +483,7 @@ int Restore(const Options& options, const std::string& root) {
         // What parallelism tgtd takes: the same restore with W tgtadm at once.
         std::string line = "row=restore_workers luns=" + std::to_string(luns);
         for (int workers : {1, 2, 4, 8}) {
-            service.Configure(TgtSettingsOn(workers, settings));
+            service.Configure(TgtSettings(root, workers, control, portal));
             char field[64];
             std::snprintf(field, sizeof field, " w%d_s=%.2f", workers, KillAndRestore(service, plan, control, luns).ready);
             line += field;
