@@ -258,9 +258,12 @@ measure() {  # kind url
   echo "$out" | tr '\r' '\n' | grep -a -o 'iops average [0-9]*' | tail -1 | awk '{ print $3 }'
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print 0; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-spread() {  # FORMAT: the least and the greatest
-  sort -g | awk -v f="$1" 'NR == 1 { lo = $1 } { hi = $1 } END { printf f "-" f, lo, hi }'
+median() {  # the median of the numbers given
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print 0; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+spread() {  # FORMAT numbers...: the least and the greatest
+  local f=$1; shift
+  printf '%s\n' "$@" | sort -g | awk -v f="$f" 'NR == 1 { lo = $1 } { hi = $1 } END { printf f "-" f, lo, hi }'
 }
 num() { awk -v v="$1" 'BEGIN { s = sprintf("%.0f", v); out = ""; while (length(s) > 3) { out = "," substr(s, length(s) - 2) out; s = substr(s, 1, length(s) - 3) } print s out }'; }
 
@@ -292,7 +295,7 @@ compare() {  # N kinds...
       echo "    $kind: ours$os | $cand$hs"
       ours_s[$kind]="${ours_s[$kind]:-}$os"
       local hm
-      hm=$(echo $hs | tr ' ' '\n' | median)
+      hm=$(median $hs)
       if [ -z "${best_m[$kind]:-}" ] || awk -v a="$hm" -v b="${best_m[$kind]}" 'BEGIN { exit !(a > b) }'; then
         best_m[$kind]=$hm; best_c[$kind]=$cand; hand_s[$kind]=$hs; pair_s[$kind]=$ps
       fi
@@ -323,16 +326,15 @@ row() {  # title kind N
   [ -n "$entry" ] || return 0
   IFS='|' read -r ours best hand pairs <<<"$entry"
   local om hm pm
-  om=$(echo $ours | tr ' ' '\n' | median)
+  om=$(median $ours)
   if [ "$best" = none ] || [ -z "$hand" ]; then
-    printf '| %s | %s | %s (%s) | – | – |\n' "$1" "$3" "$(num "$om")" "$(echo $ours | tr ' ' '\n' | spread %d)"
+    printf '| %s | %s | %s (%s) | – | – |\n' "$1" "$3" "$(num "$om")" "$(spread %d $ours)"
     return
   fi
-  hm=$(echo $hand | tr ' ' '\n' | median)
-  pm=$(echo $pairs | tr ' ' '\n' | median)
-  printf '| %s | %s | %s (%s) | %s (%s; %s) | %.2f (%s) |\n' "$1" "$3" "$(num "$om")" \
-    "$(echo $ours | tr ' ' '\n' | spread %d)" "$(num "$hm")" "$(label "$best")" "$(echo $hand | tr ' ' '\n' | spread %d)" \
-    "$pm" "$(echo $pairs | tr ' ' '\n' | spread %.2f)"
+  hm=$(median $hand)
+  pm=$(median $pairs)
+  printf '| %s | %s | %s (%s) | %s (%s; %s) | %.2f (%s) |\n' "$1" "$3" "$(num "$om")" "$(spread %d $ours)" \
+    "$(num "$hm")" "$(label "$best")" "$(spread %d $hand)" "$pm" "$(spread %.2f $pairs)"
 }
 
 # --- the control plane (bench_tgt_control) --------------------------------
