@@ -339,7 +339,12 @@ row() {  # title kind N
 
 # --- the control plane (bench_tgt_control) --------------------------------
 
-field() { sed -n "s/\(^\|.* \)$1=\([^ ]*\).*/\2/p"; }
+# The values of keys $2... in the key=value line $1, one line each (empty
+# when the key is missing).
+values() {
+  local line=$1 key; shift
+  for key; do printf '%s\n' "$(sed -n "s/\(^\|.* \)$key=\([^ ]*\).*/\2/p" <<<"$line")"; done
+}
 ops_line=""; calls_line=""; restore_lines=(); workers_line=""; seed_line=""
 
 control_plane() {
@@ -365,51 +370,46 @@ control_plane() {
 }
 
 rows_create_map() {
-  local line
+  local line v
   while read -r line; do
     [ -n "$line" ] || continue
     local who="a known host (new logicalunit, identity)"
     case $line in row=create_map_new_host*) who="a new host (new target, new logicalunit, identity, bind)" ;; esac
-    printf '| create + map to %s, less CLI start, ms | – | %s | %s (the file, then tgtadm) | %s |\n' "$who" \
-      "$(echo "$line" | field ours_ms)" "$(echo "$line" | field hand_ms)" "$(echo "$line" | field ratio)"
+    mapfile -t v < <(values "$line" ours_ms hand_ms ratio)
+    printf '| create + map to %s, less CLI start, ms | – | %s | %s (the file, then tgtadm) | %s |\n' "$who" "${v[@]}"
   done <<<"$ops_line"
-  local known=${ops_line%%$'\n'*}
-  printf '| of which: the service'"'"'s creation alone, and one disk flush, ms | – | %s; %s | – | – |\n' \
-    "$(echo "$known" | field ours_create_ms)" "$(echo "$known" | field disk_flush_ms)"
+  mapfile -t v < <(values "${ops_line%%$'\n'*}" ours_create_ms disk_flush_ms)
+  printf '| of which: the service'"'"'s creation alone, and one disk flush, ms | – | %s; %s | – | – |\n' "${v[@]}"
 }
 
 rows_tgtadm_calls() {
+  local line v
+  mapfile -t v < <(values "$calls_line" create_lun map_known_host map_new_host unmap_last_lun delete_lun)
   printf '| tgtadm calls: create LUN, map to a known host, map to a new host, unmap the last LUN, delete LUN | – | %s, %s, %s, %s, %s | 0, 2, 4, 1, 0 (1 for a map without identity) | – |\n' \
-    "$(echo "$calls_line" | field create_lun)" "$(echo "$calls_line" | field map_known_host)" \
-    "$(echo "$calls_line" | field map_new_host)" "$(echo "$calls_line" | field unmap_last_lun)" \
-    "$(echo "$calls_line" | field delete_lun)"
-  local line
+    "${v[@]}"
   for line in "${restore_lines[@]}"; do
-    printf '| tgtadm calls for a restore | %s | %s | %s (%s without identity) | – |\n' "$(echo "$line" | field luns)" \
-      "$(echo "$line" | field ours_calls)" "$(echo "$line" | field hand_calls)" \
-      "$(echo "$line" | field hand_without_identity_calls)"
+    mapfile -t v < <(values "$line" luns ours_calls hand_calls hand_without_identity_calls)
+    printf '| tgtadm calls for a restore | %s | %s | %s (%s without identity) | – |\n' "${v[@]}"
   done
 }
 
 rows_recovery() {
-  local line
+  local line v
   for line in "${restore_lines[@]}"; do
+    mapfile -t v < <(values "$line" luns ours_s first_change_s hand_s hand_without_identity_s hand_at_once_s ratio \
+      ratio_without_identity ratio_at_once)
     printf '| recovery after kill -9 of service and tgtd, s (first change answered at) | %s | %s (%s) | %s (one after another); %s without identity; %s 8 at once | %s; %s; %s |\n' \
-      "$(echo "$line" | field luns)" "$(echo "$line" | field ours_s)" "$(echo "$line" | field first_change_s)" \
-      "$(echo "$line" | field hand_s)" "$(echo "$line" | field hand_without_identity_s)" \
-      "$(echo "$line" | field hand_at_once_s)" "$(echo "$line" | field ratio)" \
-      "$(echo "$line" | field ratio_without_identity)" "$(echo "$line" | field ratio_at_once)"
+      "${v[@]}"
   done
-  [ -n "$workers_line" ] && printf '| the same restore with 1, 2, 4, 8 tgtadm at once, s | %s | %s, %s, %s, %s | – | – |\n' \
-    "$(echo "$workers_line" | field luns)" "$(echo "$workers_line" | field w1_s)" "$(echo "$workers_line" | field w2_s)" \
-    "$(echo "$workers_line" | field w4_s)" "$(echo "$workers_line" | field w8_s)"
-  return 0
+  [ -n "$workers_line" ] || return 0
+  mapfile -t v < <(values "$workers_line" luns w1_s w2_s w4_s w8_s)
+  printf '| the same restore with 1, 2, 4, 8 tgtadm at once, s | %s | %s, %s, %s, %s | – | – |\n' "${v[@]}"
 }
 
 rows_seeding() {
-  printf '| seeding through the service (create + map), ops/s | %s → %s | %s → %s | – | %s |\n' \
-    "$(echo "$seed_line" | field luns)" "$(echo "$seed_line" | field versus_luns)" "$(echo "$seed_line" | field ops_per_s)" \
-    "$(echo "$seed_line" | field versus_ops_per_s)" "$(echo "$seed_line" | field ratio)"
+  local v
+  mapfile -t v < <(values "$seed_line" luns versus_luns ops_per_s versus_ops_per_s ratio)
+  printf '| seeding through the service (create + map), ops/s | %s → %s | %s → %s | – | %s |\n' "${v[@]}"
 }
 
 # --- the run ---------------------------------------------------------------
