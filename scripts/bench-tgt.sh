@@ -249,12 +249,13 @@ hand_up() {  # candidate N
 
 # One measure of a LUN: r4k, r64k (iscsi-perf) or w4k (writes, flush every 32).
 measure() {  # kind url
-  local out
+  local out tool
   case $1 in
-    r4k) out=$(timeout $((seconds + 30)) iscsi-perf -i "$host" -b 8 -t "$seconds" "$2" 2>&1 || true) ;;
-    r64k) out=$(timeout $((seconds + 30)) iscsi-perf -i "$host" -b 128 -t "$seconds" "$2" 2>&1 || true) ;;
-    w4k) out=$(timeout $((seconds + 30)) "$writer" -i "$host" -b 8 -m 32 -f 32 -t "$seconds" "$2" 2>&1 || true) ;;
+    r4k) tool=(iscsi-perf -b 8) ;;
+    r64k) tool=(iscsi-perf -b 128) ;;
+    w4k) tool=("$writer" -b 8 -m 32 -f 32) ;;
   esac
+  out=$(timeout $((seconds + 30)) "${tool[@]}" -i "$host" -t "$seconds" "$2" 2>&1 || true)
   echo "$out" | tr '\r' '\n' | grep -a -o 'iops average [0-9]*' | tail -1 | awk '{ print $3 }'
 }
 
