@@ -348,25 +348,27 @@ values() {
 }
 ops_line=""; calls_line=""; restore_lines=(); workers_line=""; seed_line=""
 
+# bench_tgt_control with $@: its lines in $out, shown indented; its failure ends the run.
+run_control() {
+  out=$(TMPDIR="$work" "$control" "$@") || { echo "$out"; exit 1; }
+  echo "$out" | sed 's/^/  /'
+}
+
 control_plane() {
   local out n
   echo "== the control plane: create + map, tgtadm calls, recovery at $restore_list LUNs, seeding at $seed_sizes"
-  out=$(TMPDIR="$work" "$control" --mode ops --ops "$control_ops") || { echo "$out"; exit 1; }
-  ops_line=$(echo "$out" | grep '^row=create_map_known_host')$'\n'$(echo "$out" | grep '^row=create_map_new_host')
+  run_control --mode ops --ops "$control_ops"
+  ops_line=$(echo "$out" | grep '^row=create_map_')
   calls_line=$(echo "$out" | grep '^row=tgtadm_calls')
-  echo "$out" | sed 's/^/  /'
   local largest_restore=${restore_list##* }
   for n in $restore_list; do
     local sweep=no
     [ "$n" = "$largest_restore" ] && sweep=yes
-    out=$(TMPDIR="$work" "$control" --mode restore --luns "$n" --rounds "$rounds" --sweep "$sweep") || { echo "$out"; exit 1; }
-    echo "$out" | sed 's/^/  /'
+    run_control --mode restore --luns "$n" --rounds "$rounds" --sweep "$sweep"
     restore_lines+=("$(echo "$out" | grep '^row=restore ')")
     [ "$sweep" = yes ] && workers_line=$(echo "$out" | grep '^row=restore_workers')
   done
-  out=$(TMPDIR="$work" "$control" --mode seed --luns "${seed_sizes%% *}" --versus "${seed_sizes##* }" --ops "$((control_ops * 2 + 20))") \
-    || { echo "$out"; exit 1; }
-  echo "$out" | sed 's/^/  /'
+  run_control --mode seed --luns "${seed_sizes%% *}" --versus "${seed_sizes##* }" --ops "$((control_ops * 2 + 20))"
   seed_line=$(echo "$out" | grep '^row=seed')
 }
 
