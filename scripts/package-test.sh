@@ -45,7 +45,9 @@ trap cleanup EXIT
 src=$work/$source_name-$version
 mkdir -p "$src"
 if git rev-parse --git-dir >/dev/null 2>&1; then
-  git ls-files -z --cached --others --exclude-standard | xargs -0 -I{} sh -c '[ -f "$1" ] && printf "%s\0" "$1"' _ {} |
+  # Regular files only: a tracked file deleted in the working tree is left out.
+  git ls-files -z --cached --others --exclude-standard |
+    while IFS= read -r -d '' file; do if [ -f "$file" ]; then printf '%s\0' "$file"; fi; done |
     tar -cf - --null -T - | tar -xf - -C "$src"
 else
   tar -cf - --exclude='./build*' --exclude='./obj-*' . | tar -xf - -C "$src"
