@@ -34,8 +34,7 @@ void KillTgtd(int controlPort) {
         // while to end, and holds its ports until then.
         for (int i = 0; i < 3000 && ::kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ::unlink(TgtdSocketPath(controlPort).c_str());
-    ::unlink((TgtdSocketPath(controlPort) + ".lock").c_str());
+    zotest::RemoveTgtdSockets(controlPort);
 }
 
 zoscsi::tgt::ProcessResult Tgtadm(int controlPort, const std::vector<std::string>& words) {
