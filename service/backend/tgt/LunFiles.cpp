@@ -1,5 +1,7 @@
 #include "backend/tgt/LunFiles.h"
 
+#include "common/DurableFile.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -19,13 +21,6 @@ std::string Folder(const std::string& path) {
 bool Fail(std::string& error, const std::string& what) {
     error = what + ": " + std::strerror(errno);
     return false;
-}
-
-void SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
 }
 
 // mkdir -p, 0700; the last component must be a real folder.
